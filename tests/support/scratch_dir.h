@@ -1,5 +1,7 @@
 // A fresh directory under the test framework's temporary folder, removed
-// with everything in it when the object goes out of scope.
+// with everything in it when the object goes out of scope. A death test's
+// child process ends by exit() without running destructors: it calls
+// remove_at_exit() inside the death statement so that its copy is removed too.
 #ifndef VELMORA_TESTS_SCRATCH_DIR_H
 #define VELMORA_TESTS_SCRATCH_DIR_H
 
@@ -27,6 +29,20 @@ class ScratchDir {
   }
   ScratchDir(const ScratchDir&) = delete;
   ScratchDir& operator=(const ScratchDir&) = delete;
+
+  // Removes the directory when the process ends through exit().
+  void remove_at_exit() const {
+    static std::vector<std::string> pending;
+    static const bool registered = [] {
+      std::atexit([] {
+        std::error_code ignored;
+        for (const std::string& p : pending) std::filesystem::remove_all(p, ignored);
+      });
+      return true;
+    }();
+    (void)registered;
+    pending.push_back(path_);
+  }
 
   // Path of the file called name inside the directory.
   std::string file(const std::string& name) const { return path_ + "/" + name; }
