@@ -240,7 +240,8 @@ std::string option_lines() {
               "bayesian estimation of robust parameter regularisation (default=false) ") +
          line("-sigmaAlphaEstim", "false",
               "bayesian estimation of alpha reg parameter (default=true) ") +
-         line("-sigmaBetaEstim", "false", "bayesian estimation of beta reg parameter (default=true) ") +
+         line("-sigmaBetaEstim", "false",
+              "bayesian estimation of beta reg parameter (default=true) ") +
          line("-sigBlur", "0", "Amplitude Ynderby's isotropic blurring") +
          line("-multiresol", "3", "Number of resolution levels") +
          line("-offEdeges", "1", "Border marge suppression from the data term ") +
