@@ -5,7 +5,9 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <climits>
+#include <ostream>
 #include <csignal>
 #include <functional>
 #include <string>
@@ -266,15 +268,26 @@ std::vector<ExitCase> exitCases() {
   return cases;
 }
 
-TEST(SparseExitsDeathTest, MessagesStreamsAndStatus) {
+void PrintTo(const ExitCase& c, std::ostream* os) { *os << c.name; }
+
+class SparseExitsDeathTest : public ::testing::TestWithParam<ExitCase> {};
+
+TEST_P(SparseExitsDeathTest, MessageStreamAndStatus) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  for (const ExitCase& c : exitCases()) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EXIT(onlyStream(c.stream, c.run), ::testing::ExitedWithCode(1), literal(c.message));
-  }
+  const ExitCase& c = GetParam();
+  EXPECT_EXIT(onlyStream(c.stream, c.run), ::testing::ExitedWithCode(1), literal(c.message));
 }
 
-TEST(SparseExitsDeathTest, ElementAccessPastTheEndAsserts) {
+std::string caseName(const ::testing::TestParamInfo<ExitCase>& info) {
+  std::string name;
+  for (const char* p = info.param.name; *p; ++p)
+    name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+  return name + "_" + std::to_string(info.index);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, SparseExitsDeathTest, ::testing::ValuesIn(exitCases()), caseName);
+
+TEST(SparseAssertionDeathTest, ElementAccessPastTheEndAsserts) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   MV_Vector_double v(3, 0.0);
   const MV_Vector_double& cv = v;
