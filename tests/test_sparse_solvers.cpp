@@ -382,3 +382,32 @@ TEST(SparseCGS, NonFiniteBreakdown) {
 }
 
 }  // namespace
+
+namespace {
+
+// Systems smaller than the usual Hessians: a 1 x 1 system and a diagonal
+// matrix (no L entries) are multiplied, factored and solved without
+// touching storage outside the vectors.
+TEST(SparseSmallSystems, OneByOneAndDiagonal) {
+  sparsefix::Csr one{1, {4.0}, {0, 1}, {0}};
+  const CompRow_Mat_double A = toMatrix(one);
+  const MV_Vector_double two(1, 2.0);
+  EXPECT_EQ((A * two)(0), 8.0);
+  EXPECT_EQ(A.trans_mult(two)(0), 8.0);
+  const CompRow_ILUPreconditioner_double M(A);
+  EXPECT_EQ(M.solve(MV_Vector_double(1, 8.0))(0), 2.0);
+  EXPECT_EQ(M.trans_solve(MV_Vector_double(1, 8.0))(0), 2.0);
+  MV_Vector_double x(1, 0.0);
+  int it = 5;
+  double tol = 1e-12;
+  EXPECT_EQ(CGS(A, x, MV_Vector_double(1, 8.0), M, it, tol), 0);
+  EXPECT_EQ(x(0), 2.0);
+
+  sparsefix::Csr diag{3, {2.0, 4.0, 8.0}, {0, 1, 2, 3}, {0, 1, 2}};
+  CompRow_ILUPreconditioner_double D(toMatrix(diag));
+  const MV_Vector_double y = D.solve(MV_Vector_double(3, 8.0));
+  EXPECT_EQ(toStd(y), (std::vector<double>{4.0, 2.0, 1.0}));
+  EXPECT_DOUBLE_EQ(D.logDetLP(), std::log(64.0));
+}
+
+}  // namespace
