@@ -180,7 +180,7 @@ TEST(SparseILU, LogDeterminantMakesNegativePivotsPositive) {
 
 // ---- QSort.
 
-TEST(SparseQSort, SpecifiedExample) {
+TEST(SparseQSort, KeysWithPartnerValues) {
   MV_Vector_int keys(6);
   MV_Vector_double vals(6);
   const int k[] = {5, 3, 9, 1, 7, 2};
