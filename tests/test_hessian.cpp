@@ -22,11 +22,6 @@ using hs_test::toDense;
 
 namespace {
 
-const bool kThreadsafeDeathTests = [] {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  return true;
-}();
-
 long long expectedCount(int nc, int nl, bool periodic) {
   return periodic ? 12LL * nc * nl : 12LL * nc * nl - 4LL * nc - 4LL * nl;
 }
@@ -36,6 +31,7 @@ const std::pair<int, int> kSizes[] = {{1, 1}, {1, 4}, {4, 1}, {2, 2}, {2, 3}, {3
 }  // namespace
 
 TEST(HessianCount, FormulaAndRefusal) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
   for (bool periodic : {false, true})
     for (auto [nc, nl] : kSizes) EXPECT_EQ(hessianStoredCount(nc, nl, periodic), expectedCount(nc, nl, periodic));
   EXPECT_EQ(hessianStoredCount(0, 5, false), 0);
