@@ -213,7 +213,9 @@ std::string check_pnm_complete(const char* path) {
   const unsigned long long channels = (type == 3 || type == 6) ? 3 : 1;
   const unsigned long long samples = W * H * channels;
   unsigned long long present = 0, needed = samples;
-  if (type >= 4) {
+  if (!in) {
+    present = 0;  // the header ends with the file
+  } else if (type >= 4) {
     const std::streampos start = in.tellg();
     in.seekg(0, std::ios::end);
     present = static_cast<unsigned long long>(in.tellg() - start);

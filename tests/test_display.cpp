@@ -1,0 +1,198 @@
+// Display mode under a virtual X server: a run with -display opens its
+// windows one after the other, in the order and with the titles of the
+// program's display points, each holding the run until it is closed.
+// Skipped where Xvfb or xdotool is missing.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "program_run.h"
+
+using namespace velmora_test;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+bool have_tool(const std::string& name) {
+  return std::system(("command -v " + name + " > /dev/null 2>&1").c_str()) == 0;
+}
+
+std::string capture(const std::string& cmd) {
+  std::string out;
+  if (std::FILE* f = ::popen(cmd.c_str(), "r")) {
+    char buf[512];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
+    ::pclose(f);
+  }
+  return out;
+}
+
+// Starts a process with its standard output and error sent to files (or
+// /dev/null), optionally in folder dir and with DISPLAY set.
+pid_t spawn(const std::vector<std::string>& args, const std::string& dir,
+            const std::string& display, const std::string& out, const std::string& err) {
+  const pid_t pid = ::fork();
+  if (pid != 0) return pid;
+  if (!dir.empty() && ::chdir(dir.c_str()) != 0) ::_exit(127);
+  if (!display.empty()) ::setenv("DISPLAY", display.c_str(), 1);
+  const int in = ::open("/dev/null", O_RDONLY);
+  const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (in < 0 || o < 0 || e < 0) ::_exit(127);
+  ::dup2(in, 0);
+  ::dup2(o, 1);
+  ::dup2(e, 2);
+  std::vector<char*> argv;
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  ::execvp(argv[0], argv.data());
+  ::_exit(127);
+}
+
+// Ends a process started by spawn: SIGTERM, then SIGKILL after a second.
+void stop(pid_t pid) {
+  if (pid <= 0) return;
+  ::kill(pid, SIGTERM);
+  for (int i = 0; i < 20; ++i) {
+    if (::waitpid(pid, nullptr, WNOHANG) == pid) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ::kill(pid, SIGKILL);
+  ::waitpid(pid, nullptr, 0);
+}
+
+// A virtual X server on a free display number, stopped with the object.
+class VirtualDisplay {
+ public:
+  // Starts Xvfb and waits (at most 10 s) until it answers; tries a second
+  // display number once if the first does not come up.
+  bool start() {
+    for (int attempt = 0, n = 90 + ::getpid() % 50; attempt < 2; ++n) {
+      const std::string num = std::to_string(n);
+      struct stat st;
+      if (::stat(("/tmp/.X" + num + "-lock").c_str(), &st) == 0 ||
+          ::stat(("/tmp/.X11-unix/X" + num).c_str(), &st) == 0)
+        continue;
+      ++attempt;
+      name_ = ":" + num;
+      pid_ = spawn({"Xvfb", name_, "-screen", "0", "1024x768x24", "-nolisten", "tcp"}, "", "",
+                   "/dev/null", "/dev/null");
+      const auto deadline = Clock::now() + std::chrono::seconds(10);
+      while (Clock::now() < deadline) {
+        if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
+          pid_ = -1;
+          break;
+        }
+        if (std::system(("xdpyinfo -display " + name_ + " > /dev/null 2>&1").c_str()) == 0)
+          return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      }
+      stop(pid_);
+      pid_ = -1;
+    }
+    return false;
+  }
+  ~VirtualDisplay() { stop(pid_); }
+  const std::string& name() const { return name_; }
+
+ private:
+  pid_t pid_ = -1;
+  std::string name_;
+};
+
+}  // namespace
+
+TEST(Display, WindowsOpenInOrderAndCloseOneByOne) {
+  for (const char* tool : {"Xvfb", "xdotool", "xdpyinfo"})
+    if (!have_tool(tool))
+      GTEST_SKIP() << tool << " is not installed (packages xvfb, xdotool, x11-utils)";
+  VirtualDisplay x;
+  ASSERT_TRUE(x.start()) << "Xvfb did not answer";
+
+  ScratchDir dir("display");
+  Grey a, b;
+  a.width = b.width = 16;
+  a.height = b.height = 16;
+  for (int y = 0; y < 16; ++y)
+    for (int xx = 0; xx < 16; ++xx) {
+      a.v.push_back(100 + 40 * std::sin(0.5 * xx) * std::cos(0.4 * y));
+      b.v.push_back(100 + 40 * std::sin(0.5 * (xx - 0.5)) * std::cos(0.4 * y));
+    }
+  write_pgm(dir / "a.pgm", a, 255);
+  write_pgm(dir / "b.pgm", b, 255);
+  write_list(dir / "list", dir / "a.pgm", dir / "b.pgm", dir / "");
+
+  const pid_t run = spawn({VELMORA_PROGRAM, "-inPath", dir / "list", "-dx", "16", "-dy", "16",
+                           "-Dx", "16", "-Dy", "16", "-multiresol", "2", "-display"},
+                          dir.path().string(), x.name(), dir / "stdout", dir / "stderr");
+  ASSERT_GT(run, 0);
+
+  // Close every window that appears, once, in the order seen; give up
+  // after two minutes (sanitizer builds are slow).
+  std::vector<std::string> titles;
+  std::map<std::string, Clock::time_point> sent;  // window id -> last Escape
+  const auto deadline = Clock::now() + std::chrono::seconds(120);
+  int status = -1;
+  bool exited = false;
+  const std::string xdo = "DISPLAY=" + x.name() + " xdotool ";
+  while (Clock::now() < deadline) {
+    if (::waitpid(run, &status, WNOHANG) == run) {
+      exited = true;
+      break;
+    }
+    std::istringstream ids(capture(xdo + "search --onlyvisible --name . 2> /dev/null"));
+    std::string id;
+    while (ids >> id) {
+      const auto now = Clock::now();
+      auto it = sent.find(id);
+      if (it == sent.end()) {
+        std::string title = capture(xdo + "getwindowname " + id + " 2> /dev/null");
+        while (!title.empty() && title.back() == '\n') title.pop_back();
+        titles.push_back(title);
+      } else if (now - it->second < std::chrono::seconds(2)) {
+        continue;  // just asked to close; give it time
+      }
+      sent[id] = now;
+      std::system((xdo + "key --window " + id + " Escape > /dev/null 2>&1").c_str());
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  if (!exited) stop(run);
+  ASSERT_TRUE(exited) << "the run did not finish; windows seen: " << titles.size();
+  ASSERT_TRUE(WIFEXITED(status)) << read_text(dir / "stderr");
+  EXPECT_EQ(WEXITSTATUS(status), 0) << read_text(dir / "stderr");
+
+  // Titles of the library's untitled windows name the image's sizes.
+  const auto untitled = [](const char* sizes) {
+    return std::string("CImg<[a-z0-9]+> \\(") + sizes + "\\)";
+  };
+  const std::vector<std::string> expected = {
+      "image 1", "image 2",                                    // padded inputs
+      untitled("16x16x1x1"), untitled("16x16x1x1"),            // pyramid level 0
+      untitled("8x8x1x1"), untitled("8x8x1x1"),                // pyramid level 1
+      untitled("8x8x1x1"), untitled("8x8x2x1"),                // level 1 solve
+      "U", "V", "obs", "reg",                                  // level 1 end
+      untitled("16x16x1x1"), untitled("16x16x2x1"),            // level 0 solve
+      "U", "V", "obs", "reg",                                  // level 0 end
+      "UV"};                                                   // the result
+  ASSERT_EQ(titles.size(), expected.size()) << ::testing::PrintToString(titles);
+  for (std::size_t i = 0; i < expected.size(); ++i)
+    EXPECT_TRUE(std::regex_match(titles[i], std::regex(expected[i])))
+        << "window " << i << ": " << titles[i] << ", expected " << expected[i];
+  EXPECT_TRUE(fs::exists(dir.path() / "UV_HS.motion"));
+  EXPECT_NE(read_text(dir / "stdout").find(" ** End algorithm **"), std::string::npos);
+}
