@@ -1,0 +1,217 @@
+// Velocity-field files: text motion files and the compact two-byte format.
+#include "io_field.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// Ends the program when a motion file cannot be written completely.
+void close_motion_file(std::FILE* f, const char* nom) {
+  const bool failed = std::ferror(f) != 0;
+  if (std::fclose(f) != 0 || failed) {
+    std::printf("Can't write %s !", nom);
+    std::exit(1);
+  }
+}
+
+std::FILE* create_motion_file(const char* nom) {
+  std::FILE* f = std::fopen(nom, "w");
+  if (!f) {
+    std::printf("Can't create %s !", nom);
+    std::exit(1);
+  }
+  return f;
+}
+
+// Two-byte code of v: f = v + 1 (v >= 0) or v - 1 (v < 0); byte 0 is the
+// integer part of f modulo 256 (read back as a signed byte), byte 1 the
+// fraction of f in steps of 1/200. Non-finite values are coded as 0.
+void encode(float v, unsigned char* out) {
+  if (!std::isfinite(v)) v = 0.0f;
+  const float f = v >= 0.0f ? v + 1.0f : v - 1.0f;
+  const float whole = std::trunc(f);
+  // fmod of an integral value is exact and lies in (-256, 256).
+  const int wrapped = static_cast<int>(std::fmod(static_cast<double>(whole), 256.0));
+  int fraction = static_cast<int>(std::fabs(f - whole) * 200.0f);
+  if (fraction > 199) fraction = 199;
+  out[0] = static_cast<unsigned char>(wrapped);  // modulo 256
+  out[1] = static_cast<unsigned char>(fraction);
+}
+
+// Inverse of encode: p = byte 0 as signed, q = byte 1 as unsigned;
+// v = p - 1 + q / 200 for p >= 0, p + 1 - q / 200 for p < 0.
+float decode(unsigned char b0, unsigned char b1) {
+  const int p = b0 < 128 ? b0 : b0 - 256;
+  const double q = b1;
+  return static_cast<float>(p >= 0 ? p - 1 + 0.005 * q : p + 1 - 0.005 * q);
+}
+
+// Writes all n bytes, retrying after partial writes; false on failure.
+bool write_all(int fd, const unsigned char* data, std::size_t n) {
+  while (n > 0) {
+    const ssize_t w = ::write(fd, data, n);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += w;
+    n -= static_cast<std::size_t>(w);
+  }
+  return true;
+}
+
+// Reads up to n bytes, stopping at the end of the file; returns the count.
+std::size_t read_up_to(int fd, unsigned char* data, std::size_t n) {
+  std::size_t got = 0;
+  while (got < n) {
+    const ssize_t r = ::read(fd, data + got, n - got);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;
+    got += static_cast<std::size_t>(r);
+  }
+  return got;
+}
+
+// Zero-filled byte buffer of n bytes; false (with errno set) when it cannot be had.
+bool make_buffer(std::vector<unsigned char>& buffer, long long n) {
+  if (n < 0) {
+    errno = EINVAL;
+    return false;
+  }
+  try {
+    buffer.assign(static_cast<std::size_t>(n), 0);
+  } catch (const std::bad_alloc&) {
+    errno = ENOMEM;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void write_champ(const float* U, const float* V, short nb_col, short nb_lig, const char* nom) {
+  std::FILE* f = create_motion_file(nom);
+  std::fprintf(f, "%hd %hd\n", nb_col, nb_lig);
+  std::fprintf(f, "#i\tj\tU\tV\n");
+  for (short i = 0; i < nb_lig; ++i)
+    for (short j = 0; j < nb_col; ++j) {
+      const std::size_t k = static_cast<std::size_t>(i) * nb_col + j;
+      std::fprintf(f, "%hd\t%hd\t%f\t%f\n", i, j, static_cast<double>(U[k]),
+                   static_cast<double>(V[k]));
+    }
+  close_motion_file(f, nom);
+}
+
+void write_champ_im(const float* U, const float* V, const float* Im, short nb_col, short nb_lig,
+                    const char* nom) {
+  std::FILE* f = create_motion_file(nom);
+  std::fprintf(f, "%hd %hd\n", nb_col, nb_lig);
+  std::fprintf(f, "#i\tj\tU\tV\tf\n");
+  for (short i = 0; i < nb_lig; ++i)
+    for (short j = 0; j < nb_col; ++j) {
+      const std::size_t k = static_cast<std::size_t>(i) * nb_col + j;
+      std::fprintf(f, "%hd\t%hd\t%f\t%f\t%f\n", i, j, static_cast<double>(U[k]),
+                   static_cast<double>(V[k]), static_cast<double>(Im[k]));
+    }
+  close_motion_file(f, nom);
+}
+
+void write_field(const char* name_field, const float* ima_u, const float* ima_v, short nbcol,
+                 short nblig, short* error) {
+  const long long n = static_cast<long long>(nbcol) * nblig;
+  if (nbcol < 0 || nblig < 0) {
+    errno = EINVAL;
+    std::perror("allocation");
+    *error = 2;
+    return;
+  }
+  const int fd = ::open(name_field, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0) {
+    std::perror("fichier vecteurs");
+    *error = 1;
+    return;
+  }
+  std::vector<unsigned char> buffer;
+  if (!make_buffer(buffer, 2 * n)) {
+    std::perror("allocation");
+    ::close(fd);
+    *error = 2;
+    return;
+  }
+  const unsigned char header[4] = {
+      static_cast<unsigned char>(nblig / 256), static_cast<unsigned char>(nblig % 256),
+      static_cast<unsigned char>(nbcol / 256), static_cast<unsigned char>(nbcol % 256)};
+  bool written = write_all(fd, header, 4);
+  for (const float* plane : {ima_u, ima_v}) {
+    if (!written) break;
+    for (long long k = 0; k < n; ++k) encode(plane[k], &buffer[2 * k]);
+    written = write_all(fd, buffer.data(), buffer.size());
+  }
+  if (::close(fd) != 0) written = false;
+  if (!written) {
+    std::perror("fichier vecteurs");
+    *error = 1;
+    return;
+  }
+  *error = 0;
+}
+
+void read_entete_field(const char* name_field, short* nbcol, short* nblig, short* error) {
+  const int fd = ::open(name_field, O_RDONLY);
+  if (fd < 0) {
+    std::perror("fichier vect.");
+    *error = 1;
+    return;
+  }
+  unsigned char header[4];
+  const std::size_t got = read_up_to(fd, header, 4);
+  ::close(fd);
+  if (got < 4) {
+    errno = ENODATA;
+    std::perror("fichier vect.");
+    *error = 1;
+    return;
+  }
+  *nblig = static_cast<short>(header[0] * 256 + header[1]);
+  *nbcol = static_cast<short>(header[2] * 256 + header[3]);
+  *error = 0;
+}
+
+void read_field(const char* name_field, float* field_u, float* field_v, short col, short lig,
+                short* error) {
+  const int fd = ::open(name_field, O_RDONLY);
+  if (fd < 0) {
+    std::perror("fichier");
+    *error = 1;
+    return;
+  }
+  unsigned char header[4];
+  read_up_to(fd, header, 4);
+  std::vector<unsigned char> buffer;
+  const long long n = static_cast<long long>(col) * lig;
+  if (!make_buffer(buffer, col < 0 || lig < 0 ? -1 : 2 * n)) {
+    std::perror("allocation");
+    ::close(fd);
+    *error = 2;
+    return;
+  }
+  for (float* plane : {field_u, field_v}) {
+    std::fill(buffer.begin(), buffer.end(), 0);
+    const std::size_t got = read_up_to(fd, buffer.data(), buffer.size());
+    for (long long k = 0; k < n; ++k)
+      plane[k] = static_cast<std::size_t>(2 * k + 1) < got ? decode(buffer[2 * k], buffer[2 * k + 1])
+                                                         : 0.0f;
+  }
+  ::close(fd);
+  *error = 0;
+}

@@ -1,0 +1,59 @@
+// Solve of one pyramid level and the sparse solve and log-determinant of a
+// compressed-row system.
+//
+// Compressed-row system as in hessian_assembly.h: `taille` unknowns (U
+// block then V block), `nombre` values and column indices, row_ptr of
+// taille + 1 entries. Note the array order of these wrappers, (val, row_ptr,
+// col_ind), unlike the assembler's (val, col_ind, row_ptr). The arrays stay
+// the caller's; the matrix copies them.
+#pragma once
+
+namespace cimg_library {
+template <typename T> struct CImg;
+template <typename T> struct CImgList;
+}  // namespace cimg_library
+
+class MV_Vector_double;
+
+// Solves the linearised Horn-Schunck problem of one level for the flow
+// increment: assembles the Hessian of E_d + alpha*E_r, builds the
+// right-hand side B = alpha*laplacian(UVtil) - rho*I_{x,y}*It and solves by
+// ILU(0)-preconditioned CGS (tolerance 1e-6, at most 500 iterations).
+// UV: flow field (at least nc x nl x 2) that receives the increment; UVtil:
+// linearisation point (nc x nl x 2); im_x, im_y: derivatives of the warped
+// second image (nc x nl, defining the level size); im_t: warped second image
+// minus first image; data_out: data weights rho; reg_out: robust weight
+// set; alpha in single precision. Returns false when the solve converged
+// and UV was written, true when the solver failed (UV is then untouched and
+// "no convergence (output CGS <code>)" was written on standard output).
+bool HornAndSchunck(cimg_library::CImg<double>& UV, const cimg_library::CImg<double>& UVtil,
+                    const cimg_library::CImg<double>& im_x, const cimg_library::CImg<double>& im_y,
+                    const cimg_library::CImg<double>& im_t, float alpha,
+                    const cimg_library::CImg<double>& data_out,
+                    const cimg_library::CImgList<double>& reg_out, bool periodic);
+
+// The same with every link weight equal to 1 (plain Laplacian and the
+// unweighted Hessian).
+bool HornAndSchunck(cimg_library::CImg<double>& UV, const cimg_library::CImg<double>& UVtil,
+                    const cimg_library::CImg<double>& im_x, const cimg_library::CImg<double>& im_y,
+                    const cimg_library::CImg<double>& im_t, float alpha,
+                    const cimg_library::CImg<double>& data_out, bool periodic);
+
+// Solves A x = B by ILU(0)-preconditioned CGS from x = 0, at most 500
+// iterations, relative residual |B - Ax| / |B| below tol. The last iterate
+// is copied into res whatever the outcome: res(x, y, z) = x(y*w + x + z*w*h)
+// with w, h the width and height of res (w*h*depth at most taille). Returns
+// the CGS code: 0 converged, 1 iteration limit, 2 breakdown; on a non-zero
+// code writes "no convergence (output CGS <code>)" on standard output,
+// without a line end.
+int standard_CGS_inversion(int taille, int nombre, double* val, int* row_ptr, int* col_ind,
+                           MV_Vector_double B, cimg_library::CImg<double>& res, double tol);
+
+// The same with tol = 1e-6.
+int standard_CGS_inversion(int taille, int nombre, double* val, int* row_ptr, int* col_ind,
+                           MV_Vector_double B, cimg_library::CImg<double>& res);
+
+// ILU(0) log-determinant: the sum over the rows of ln|u_ii|, u the upper
+// incomplete-LU factor of the system (equal to ln|det A| when ILU(0) is
+// exact, as for tridiagonal systems).
+double ILU_logDetA(int taille, int nombre, double* val, int* row_ptr, int* col_ind);

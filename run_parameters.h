@@ -1,0 +1,64 @@
+// Run parameters of Velmora: the 28 command-line options, read through the
+// image library's option facility, and the values derived from them.
+#ifndef VELMORA_RUN_PARAMETERS_H
+#define VELMORA_RUN_PARAMETERS_H
+
+#include <string>
+
+// Every value the run reads from its command line. Field names are the
+// program's variable names; the initialisers are the coded option defaults.
+// The comment after each field gives its option.
+struct RunParameters {
+  std::string ifn = "inputHS";   // -inPath: the list file (image 1, image 2, prefix, unused, field)
+  int dy = 256;                  // -dy: tile height (rows); the driver later stores the padded height here
+  int dx = 256;                  // -dx: tile width (columns); the driver later stores the padded width here
+  int ofy = 0;                   // -ofy: row of the tile's top-left pixel
+  int ofx = 0;                   // -ofx: column of the tile's top-left pixel
+  int Dx = 256;                  // -Dx: whole-image width for image 2 and the initial field
+  int Dy = 256;                  // -Dy: whole-image height for image 2 and the initial field
+  double norm = 2.0;             // -norm: data norm, 2 quadratic, 1 quasi-TV, 0 Leclerc (compared exactly)
+  int normRegRob = 2;            // -normRegRob: smoothness norm, same codes
+  double sigma_obs = 50.0;       // -sigma_obs: initial data robust parameter sigma_d
+  double sigma_reg = 50.0;       // -sigma_reg: initial smoothness robust parameter sigma_r
+  bool sigmaRobEstim = false;    // -sigmaRobEstim: estimate sigma_d at the finest level
+  bool sigmaRegRobEstim = false; // -sigmaRegRobEstim: estimate sigma_r at the finest level
+  bool sigmaAlphaEstim = false;  // -sigmaAlphaEstim: estimate alpha
+  bool sigmaBetaEstim = false;   // -sigmaBetaEstim: estimate beta
+  double sigBlur = 0.0;          // -sigBlur: derivative smoothing (0 none, -s: s % of the largest side)
+  int nb_resol = 3;              // -multiresol: number of pyramid levels L, 1..7
+  int offEdge = 1;               // -offEdeges: width of the border with zero data weight
+  bool periodic = false;         // -periodic: periodic stencil borders, else Neumann
+  double tol = 1e-6;             // -tol: tolerance of the random-probe solves
+  int nbIt = 30;                 // -nbItTrace: number of random probes per trace
+  double precision = 0.001;      // -precision: relative tolerance of the convergence test
+  int maxItCount = 1000;         // -maxItConvAlpha: iteration cap at the finest level
+  double Umoy = 0.0;             // -Umean: constant horizontal pre-warp of image 2
+  bool UVinit = false;           // -UVinit: read an initial velocity field (list-file line 5)
+  double alphaInit = 10.0;       // -alphaInit: alpha at every level start
+  double betaInit = 1.0;         // -betaInit: beta at every level start
+  bool display = false;          // -display: show images and fields in windows
+
+  // Derived after parsing.
+  int dxOrig = 256;              // tile width as given (dx before padding)
+  int dyOrig = 256;              // tile height as given (dy before padding)
+  double FactorRobParam = 1.0;   // tau_d: 0.5/sigma_obs (norm 1), sigma_obs^-2 (norm 0), else 1
+  double FactorRobParamInit = 1.0; // tau_d0: tau_d as derived here, restored at each level start
+  double FactorRobParam_reg = 1.0; // tau_r: same rule from normRegRob and sigma_reg
+};
+
+// Reads the options from argv in their fixed order (printing the usage text
+// on standard error when "-h", "-help" or "--help" is present, then going
+// on), applies the derivations (robust-estimation switch, single-level rule
+// with its line on standard output, dxOrig/dyOrig, the robust factors) and
+// checks the ranges of check_run_parameters. A value out of range ends the
+// program with one line on standard error and exit status 1.
+// argv[0] gives the program name of the usage banner; argc may be 0.
+RunParameters read_run_parameters(int argc, const char* const* argv);
+
+// Range check of the values that size the pyramids and images: returns ""
+// when -dy, -dx, -Dx, -Dy and -nbItTrace are at least 1 and the number of
+// levels is 1..7, else the one-line message naming the first offending
+// option, its value and the accepted range (no line end).
+std::string check_run_parameters(const RunParameters& p);
+
+#endif
