@@ -38,7 +38,8 @@ TEST(RunSetup, SizeRefusals) {
   };
   const Case cases[] = {
       {"defaults", tile(256, 256, 256, 256, 3), false, 0, 0, false},
-      {"largest side", tile(32767, 8, 32767, 8, 1), false, 0, 0, false},
+      {"largest side with one level", tile(32766, 8, 32766, 8, 1), false, 0, 0, false},
+      {"odd side at the limit pads past it", tile(32767, 8, 32767, 8, 1), false, 0, 0, true},
       {"tile too wide", tile(32768, 8, 8, 8, 1), false, 0, 0, true},
       {"tile too tall", tile(8, 40000, 8, 8, 1), false, 0, 0, true},
       {"whole image too wide", tile(8, 8, 32768, 8, 1), false, 0, 0, true},
