@@ -13,7 +13,6 @@
 #include <chrono>
 #include <cstdio>
 #include <map>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -176,22 +175,27 @@ TEST(Display, WindowsOpenInOrderAndCloseOneByOne) {
   ASSERT_TRUE(WIFEXITED(status)) << read_text(dir / "stderr");
   EXPECT_EQ(WEXITSTATUS(status), 0) << read_text(dir / "stderr");
 
-  // Titles of the library's untitled windows name the image's sizes.
-  const auto untitled = [](const char* sizes) {
-    return std::string("CImg<[a-z0-9]+> \\(") + sizes + "\\)";
+  // The library titles an untitled window "CImg<type> (WxHxDxC)".
+  const auto untitled = [](const char* sizes) { return std::string("CImg<*> (") + sizes + ")"; };
+  const auto matches = [](const std::string& title, const std::string& want) {
+    const std::size_t star = want.find('*');
+    if (star == std::string::npos) return title == want;
+    const std::string head = want.substr(0, star), tail = want.substr(star + 1);
+    return title.size() > head.size() + tail.size() && title.compare(0, head.size(), head) == 0 &&
+           title.compare(title.size() - tail.size(), tail.size(), tail) == 0;
   };
   const std::vector<std::string> expected = {
-      "image 1", "image 2",                                    // padded inputs
-      untitled("16x16x1x1"), untitled("16x16x1x1"),            // pyramid level 0
-      untitled("8x8x1x1"), untitled("8x8x1x1"),                // pyramid level 1
-      untitled("8x8x1x1"), untitled("8x8x2x1"),                // level 1 solve
-      "U", "V", "obs", "reg",                                  // level 1 end
-      untitled("16x16x1x1"), untitled("16x16x2x1"),            // level 0 solve
-      "U", "V", "obs", "reg",                                  // level 0 end
-      "UV"};                                                   // the result
+      "image 1", "image 2",                          // padded inputs
+      untitled("16x16x1x1"), untitled("16x16x1x1"),  // pyramid level 0
+      untitled("8x8x1x1"), untitled("8x8x1x1"),      // pyramid level 1
+      untitled("8x8x1x1"), untitled("8x8x2x1"),      // level 1 solve
+      "U", "V", "obs", "reg",                        // level 1 end
+      untitled("16x16x1x1"), untitled("16x16x2x1"),  // level 0 solve
+      "U", "V", "obs", "reg",                        // level 0 end
+      "UV"};                                         // the result
   ASSERT_EQ(titles.size(), expected.size()) << ::testing::PrintToString(titles);
   for (std::size_t i = 0; i < expected.size(); ++i)
-    EXPECT_TRUE(std::regex_match(titles[i], std::regex(expected[i])))
+    EXPECT_TRUE(matches(titles[i], expected[i]))
         << "window " << i << ": " << titles[i] << ", expected " << expected[i];
   EXPECT_TRUE(fs::exists(dir.path() / "UV_HS.motion"));
   EXPECT_NE(read_text(dir / "stdout").find(" ** End algorithm **"), std::string::npos);

@@ -7,7 +7,6 @@
 #include <chrono>
 #include <cmath>
 #include <random>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -76,6 +75,17 @@ void mean_flow(const std::string& motion, int border, double& mu, double& mv) {
     }
   mu = n ? su / n : NAN;
   mv = n ? sv / n : NAN;
+}
+
+// True when every piece occurs in text, each after the previous one.
+bool contains_in_order(const std::string& text, const std::vector<std::string>& pieces) {
+  std::size_t at = 0;
+  for (const auto& piece : pieces) {
+    at = text.find(piece, at);
+    if (at == std::string::npos) return false;
+    at += piece.size();
+  }
+  return true;
 }
 
 }  // namespace
@@ -242,42 +252,42 @@ TEST(EndToEnd, RefusalsExitWithStatusOne) {
   struct Case {
     const char* what;
     std::vector<std::string> options;
-    const char* message;  // regular expression searched in standard error
+    std::vector<std::string> message;  // pieces expected in standard error, in order
   };
   const std::vector<std::string> tile = tile_options(16, 16);
   const std::vector<Case> cases = {
-      {"list file missing", with({"-inPath", dir / "none.list"}, tile), "none\\.list"},
-      {"list file too short", with({"-inPath", dir / "three.list"}, tile), "three\\.list"},
-      {"list line too long", with({"-inPath", dir / "long.list"}, tile), "long\\.list"},
+      {"list file missing", with({"-inPath", dir / "none.list"}, tile), {"none.list"}},
+      {"list file too short", with({"-inPath", dir / "three.list"}, tile), {"three.list"}},
+      {"list line too long", with({"-inPath", dir / "long.list"}, tile), {"long.list"}},
       {"five lines needed with -UVinit",
-       with({"-inPath", dir / "three.list", "-UVinit", "true"}, tile), "three\\.list"},
+       with({"-inPath", dir / "three.list", "-UVinit", "true"}, tile), {"three.list"}},
       {"truncated 8-bit image", with({"-inPath", dir / "short.list"}, tile),
-       "short\\.pgm.*less data"},
+       {"short.pgm", "less data"}},
       {"truncated 16-bit image", with({"-inPath", dir / "short16.list"}, tile),
-       "short16\\.pgm.*less data"},
-      {"image wider than 32767", with({"-inPath", dir / "wide.list"}, tile), "wide\\.pgm.*32767"},
-      {"missing image", with({"-inPath", dir / "missing.list"}, tile), "image library error"},
-      {"unreadable image", with({"-inPath", dir / "garbage.list"}, tile), "image library error"},
+       {"short16.pgm", "less data"}},
+      {"image wider than 32767", with({"-inPath", dir / "wide.list"}, tile), {"wide.pgm", "32767"}},
+      {"missing image", with({"-inPath", dir / "missing.list"}, tile), {"image library error"}},
+      {"unreadable image", with({"-inPath", dir / "garbage.list"}, tile), {"image library error"}},
       {"tile wider than 32767",
        {"-inPath", dir / "ok.list", "-dx", "40000", "-dy", "16", "-Dx", "16", "-Dy", "16"},
-       "-dx 40000.*32767"},
+       {"-dx 40000", "32767"}},
       {"padded tile taller than 32767",
        {"-inPath", dir / "ok.list", "-dx", "16", "-dy", "32765", "-Dx", "16", "-Dy", "16"},
-       "32768.*32767"},
+       {"32768", "exceeds 32767"}},
       {"-UVinit window past the field",
        {"-inPath", dir / "ok.list", "-UVinit", "true", "-dx", "16", "-dy", "16", "-Dx", "16",
         "-Dy", "16", "-ofx", "1"},
-       "-UVinit.*inside the 16 x 16 field"},
+       {"-UVinit", "inside the 16 x 16 field"}},
       {"-UVinit window with padding past the field",
        {"-inPath", dir / "ok.list", "-UVinit", "true", "-dx", "15", "-dy", "16", "-Dx", "15",
         "-Dy", "16", "-multiresol", "1"},
-       "-UVinit.*16 x 16 at \\(0, 0\\).*15 x 16 field"},
+       {"-UVinit", "16 x 16 at (0, 0)", "15 x 16 field"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     const RunResult r = run_program(dir.path(), c.options);
     EXPECT_EQ(r.status, 1) << r.out << r.err;
-    EXPECT_TRUE(std::regex_search(r.err, std::regex(c.message))) << r.err;
+    EXPECT_TRUE(contains_in_order(r.err, c.message)) << r.err;
     EXPECT_FALSE(fs::exists(dir.path() / "out_UV_HS.motion"));
   }
 }
