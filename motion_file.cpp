@@ -26,7 +26,7 @@ namespace {
 }  // namespace
 
 void write_aMotionFile(const char* fileMotionOut, const CImg<double>& im) {
-  assert(im.depth() >= 2);
+  assert(im.is_empty() || im.depth() >= 2);
   const int width = im.width(), height = im.height();
   if (width > 32767 || height > 32767)
     refuse(std::string("Can't write ") + fileMotionOut + ": a motion file holds at most 32767 x 32767 pixels, not " +

@@ -8,12 +8,12 @@
 // the caller's; the matrix copies them.
 #pragma once
 
+#include "mvvd.h"
+
 namespace cimg_library {
 template <typename T> struct CImg;
 template <typename T> struct CImgList;
 }  // namespace cimg_library
-
-class MV_Vector_double;
 
 // Solves the linearised Horn-Schunck problem of one level for the flow
 // increment: assembles the Hessian of E_d + alpha*E_r, builds the

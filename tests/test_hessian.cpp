@@ -1,7 +1,6 @@
-// Hessian assembly (and, further down, the level solve): stored counts,
-// row order, symmetry, the product identity with the weighted Laplacian and
-// the quadratic energy, each checked against a dense reference or a direct
-// computation.
+// Hessian assembly: stored counts, row order, symmetry, the product
+// identity with the weighted Laplacian and the quadratic energy, each
+// checked against a dense reference or a direct computation.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -11,57 +10,17 @@
 #include "CImg.h"
 #include "dense_reference.h"
 #include "hessian_assembly.h"
+#include "hs_level.h"
 #include "operators.h"
 
 using cimg_library::CImg;
 using cimg_library::CImgList;
+using hs_test::Assembled;
+using hs_test::Level;
+using hs_test::assemble;
+using hs_test::toDense;
 
 namespace {
-
-const bool kThreadsafeDeathTests = [] {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  return true;
-}();
-
-// A random level: derivatives, data weights (a few zero) and link weights.
-struct Level {
-  int nc, nl;
-  CImg<double> ix, iy, rho;
-  CImgList<double> z;
-  Level(int nc_, int nl_, unsigned seed) : nc(nc_), nl(nl_), ix(nc_, nl_), iy(nc_, nl_), rho(nc_, nl_), z(2, nc_, nl_) {
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<double> d(-2.0, 2.0), w(0.1, 1.5), r(0.0, 1.0);
-    cimg_forXY(ix, x, y) {
-      ix(x, y) = d(rng);
-      iy(x, y) = d(rng);
-      rho(x, y) = r(rng) < 0.2 ? 0.0 : r(rng);
-      z[0](x, y) = w(rng);
-      z[1](x, y) = w(rng);
-    }
-  }
-  int taille() const { return 2 * nc * nl; }
-};
-
-// Compressed-row arrays of one assembly.
-struct Assembled {
-  std::vector<double> val;
-  std::vector<int> col, ptr;
-  int n() const { return ptr.back(); }
-};
-
-Assembled assemble(const Level& lv, float alpha, bool periodic, bool weighted = true) {
-  const int nombre = hessianNombre(lv.nc, lv.nl, periodic);
-  Assembled a{std::vector<double>(nombre), std::vector<int>(nombre), std::vector<int>(lv.taille() + 1, -1)};
-  if (weighted)
-    fillingSparseHessian_A_HS(a.val.data(), a.col.data(), a.ptr.data(), lv.ix, lv.iy, lv.rho, lv.z, alpha, nombre, periodic);
-  else
-    fillingSparseHessian_A_HS(a.val.data(), a.col.data(), a.ptr.data(), lv.ix, lv.iy, lv.rho, alpha, nombre, periodic);
-  return a;
-}
-
-dense::Matrix toDense(const Assembled& a, int taille) {
-  return dense::fromCompressedRows(taille, a.val.data(), a.ptr.data(), a.col.data());
-}
 
 long long expectedCount(int nc, int nl, bool periodic) {
   return periodic ? 12LL * nc * nl : 12LL * nc * nl - 4LL * nc - 4LL * nl;
@@ -72,6 +31,7 @@ const std::pair<int, int> kSizes[] = {{1, 1}, {1, 4}, {4, 1}, {2, 2}, {2, 3}, {3
 }  // namespace
 
 TEST(HessianCount, FormulaAndRefusal) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
   for (bool periodic : {false, true})
     for (auto [nc, nl] : kSizes) EXPECT_EQ(hessianStoredCount(nc, nl, periodic), expectedCount(nc, nl, periodic));
   EXPECT_EQ(hessianStoredCount(0, 5, false), 0);

@@ -18,11 +18,6 @@ using cimg_library::CImgList;
 
 namespace {
 
-const bool kThreadsafeDeathTests = [] {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  return true;
-}();
-
 std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -52,6 +47,7 @@ TEST(ExpandDim, Table) {
 }
 
 TEST(ExpandDim, RefusesSizesBeyondSixteenBits) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
   int nc = 0, nl = 0;
   EXPECT_EXIT(expand_dim(32768, 4, 2, &nc, &nl), ::testing::ExitedWithCode(1), "32768 x 4");
 }
@@ -156,6 +152,7 @@ TEST(WritePgm255, ByteStream) {
 }
 
 TEST(WritePgm255, UncreatableFileEndsWithItsName) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
   const CImg<double> im(2, 2, 1, 1, 0.5);
   char path[] = "/nonexistent-velmora-dir/out.pgm";
   EXPECT_EXIT(write_pgm255(im, path, 0.0f, 1.0f), ::testing::ExitedWithCode(1),
@@ -174,6 +171,7 @@ TEST(Thresholds, BinarizeAndMinMax) {
 }
 
 TEST(Thresholds, RefuseSizesBeyondSixteenBits) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
   const CImg<double> wide(32768, 1, 1, 1, 1.0);
   EXPECT_EXIT(binarize(wide, 0.0), ::testing::ExitedWithCode(1), "binarize.*32768");
   EXPECT_EXIT(treshold_minmax(wide, 0.0, 1.0, 0.0), ::testing::ExitedWithCode(1), "treshold_minmax.*32768");

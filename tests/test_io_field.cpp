@@ -1,0 +1,243 @@
+// Velocity-field files: text motion files and the compact two-byte format.
+#include "io_field.h"
+
+#include "scratch_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+std::string bytes(std::initializer_list<int> values) {
+  std::string s;
+  for (int v : values) s.push_back(static_cast<char>(v));
+  return s;
+}
+
+}  // namespace
+
+TEST(MotionText, WriteChampLines) {
+  ScratchDir dir;
+  const float U[] = {0.5f, -1.25f}, V[] = {0.0f, 3.0f};
+  write_champ(U, V, 2, 1, dir.file("a.motion").c_str());
+  EXPECT_EQ(ScratchDir::read(dir.file("a.motion")),
+            "2 1\n#i\tj\tU\tV\n0\t0\t0.500000\t0.000000\n0\t1\t-1.250000\t3.000000\n");
+
+  // Rows outer, columns inner, for a 1 x 2 field.
+  write_champ(U, V, 1, 2, dir.file("b.motion").c_str());
+  EXPECT_EQ(ScratchDir::read(dir.file("b.motion")),
+            "1 2\n#i\tj\tU\tV\n0\t0\t0.500000\t0.000000\n1\t0\t-1.250000\t3.000000\n");
+
+  write_champ(U, V, 3, 0, dir.file("c.motion").c_str());
+  EXPECT_EQ(ScratchDir::read(dir.file("c.motion")), "3 0\n#i\tj\tU\tV\n");
+}
+
+TEST(MotionText, WriteChampImHasAFifthColumn) {
+  ScratchDir dir;
+  const float U[] = {0.5f, -1.25f}, V[] = {0.0f, 3.0f}, Im[] = {7.0f, -0.125f};
+  write_champ_im(U, V, Im, 2, 1, dir.file("a.motion").c_str());
+  EXPECT_EQ(ScratchDir::read(dir.file("a.motion")),
+            "2 1\n#i\tj\tU\tV\tf\n0\t0\t0.500000\t0.000000\t7.000000\n"
+            "0\t1\t-1.250000\t3.000000\t-0.125000\n");
+}
+
+TEST(MotionTextDeathTest, FileThatCannotBeCreated) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  // The death statement runs in a fresh process with a scratch folder of its own.
+  ScratchDir dir;
+  const std::string bad = dir.file("missing/a.motion");
+  const float U[] = {0.0f}, V[] = {0.0f};
+  // The message goes to standard output: send it to the error stream.
+  EXPECT_EXIT((dir.remove_at_exit(), dup2(2, 1), write_champ(U, V, 1, 1, bad.c_str())),
+              ::testing::ExitedWithCode(1), "Can't create /.*/missing/a.motion !");
+  EXPECT_EXIT((dir.remove_at_exit(), dup2(2, 1), write_champ_im(U, V, U, 1, 1, bad.c_str())),
+              ::testing::ExitedWithCode(1), "Can't create /.*/missing/a.motion !");
+}
+
+TEST(CompactField, BytePairsAndValuesReadBack) {
+  // value, byte 0, byte 1, value read back
+  const struct {
+    float v;
+    int b0, b1;
+    float back;
+  } cases[] = {
+      {0.0f, 1, 0, 0.0f},        {0.5f, 1, 100, 0.5f},      {-0.25f, 255, 50, -0.25f},
+      {2.0037f, 3, 0, 2.0f},     {-3.5f, 252, 100, -3.5f},  {126.5f, 127, 100, 126.5f},
+      {-127.5f, 128, 100, -127.5f},
+      // Outside (-128, 127) the integer byte wraps: 200 -> f = 201 -> -55.
+      {200.0f, 201, 0, -54.0f},  {200.5f, 201, 100, -54.5f}, {-300.25f, 211, 50, -44.25f},
+  };
+  ScratchDir dir;
+  const std::string path = dir.file("f.vec");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.v);
+    const float u[] = {c.v}, v[] = {-c.v};
+    short error = -1;
+    write_field(path.c_str(), u, v, 1, 1, &error);
+    ASSERT_EQ(error, 0);
+    const std::string content = ScratchDir::read(path);
+    ASSERT_EQ(content.size(), 8u);
+    EXPECT_EQ(content.substr(0, 4), bytes({0, 1, 0, 1}));
+    EXPECT_EQ(static_cast<unsigned char>(content[4]), c.b0);
+    EXPECT_EQ(static_cast<unsigned char>(content[5]), c.b1);
+    float ru = 99.0f, rv = 99.0f;
+    read_field(path.c_str(), &ru, &rv, 1, 1, &error);
+    ASSERT_EQ(error, 0);
+    EXPECT_NEAR(ru, c.back, 1e-6);
+    if (std::fabs(c.v) < 127.0f) {
+      EXPECT_NEAR(rv, -c.back, 1e-6);
+    }
+  }
+}
+
+TEST(CompactField, NonFiniteAndHugeValuesAreWellDefined) {
+  ScratchDir dir;
+  const std::string path = dir.file("f.vec");
+  const float inf = std::numeric_limits<float>::infinity();
+  const float u[] = {std::numeric_limits<float>::quiet_NaN(), inf, -inf, 1e30f};
+  const float v[] = {0.0f, 0.0f, 0.0f, -1e30f};
+  short error = -1;
+  write_field(path.c_str(), u, v, 4, 1, &error);
+  ASSERT_EQ(error, 0);
+  float ru[4], rv[4];
+  read_field(path.c_str(), ru, rv, 4, 1, &error);
+  ASSERT_EQ(error, 0);
+  EXPECT_EQ(ru[0], 0.0f);
+  EXPECT_EQ(ru[1], 0.0f);
+  EXPECT_EQ(ru[2], 0.0f);
+  EXPECT_TRUE(std::isfinite(ru[3]));
+  EXPECT_TRUE(std::isfinite(rv[3]));
+}
+
+TEST(CompactField, RoundTripWithinTheStep) {
+  // Every value of (-127, 127) in steps of 0.013, plus a few near the ends.
+  std::vector<float> u, v;
+  for (int k = -9768; k <= 9768; ++k) u.push_back(0.013f * k);
+  for (float e : {-126.999f, -126.0001f, -0.0049f, 0.0049f, 0.9999f, -0.9999f, 126.999f})
+    u.push_back(e);
+  for (float x : u) v.push_back(-0.5f * x);
+  const short nbcol = static_cast<short>(u.size() / 7), nblig = 7;
+  ASSERT_EQ(static_cast<std::size_t>(nbcol) * nblig, u.size());
+
+  ScratchDir dir;
+  const std::string path = dir.file("f.vec");
+  short error = -1;
+  write_field(path.c_str(), u.data(), v.data(), nbcol, nblig, &error);
+  ASSERT_EQ(error, 0);
+  std::vector<float> ru(u.size()), rv(u.size());
+  read_field(path.c_str(), ru.data(), rv.data(), nbcol, nblig, &error);
+  ASSERT_EQ(error, 0);
+  // The fraction is truncated toward zero: |read| <= |written| < |read| + 0.005.
+  // The allowance covers the rounding of v + 1 to single precision.
+  const double slack = 2e-5;
+  for (std::size_t k = 0; k < u.size(); ++k) {
+    for (const auto& [w, r] : {std::pair<float, float>{u[k], ru[k]}, {v[k], rv[k]}}) {
+      ASSERT_LE(std::fabs(r), std::fabs(w) + slack) << w;
+      ASSERT_LT(std::fabs(w) - std::fabs(r), 0.005 + slack) << w;
+      if (std::fabs(w) > 0.005) {
+        ASSERT_EQ(std::signbit(r), std::signbit(w)) << w;
+      }
+    }
+  }
+}
+
+TEST(CompactField, HeaderAndPlaneLayout) {
+  ScratchDir dir;
+  const std::string path = dir.file("f.vec");
+  // 300 rows of 2 columns: header 1, 44, 0, 2.
+  std::vector<float> u(600, 0.0f), v(600, 0.0f);
+  u[1] = 0.5f;    // row 0, column 1: bytes 6, 7 of the U plane
+  u[2] = -0.25f;  // row 1, column 0: bytes 8, 9
+  v[0] = 2.5f;    // first value of the V plane, at 4 + 1200
+  short error = -1;
+  write_field(path.c_str(), u.data(), v.data(), 2, 300, &error);
+  ASSERT_EQ(error, 0);
+  const std::string content = ScratchDir::read(path);
+  ASSERT_EQ(content.size(), 4u + 2 * 1200u);
+  EXPECT_EQ(content.substr(0, 4), bytes({1, 44, 0, 2}));
+  EXPECT_EQ(content.substr(4, 6), bytes({1, 0, 1, 100, 255, 50}));
+  EXPECT_EQ(content.substr(4 + 1200, 2), bytes({3, 100}));
+
+  short nbcol = 0, nblig = 0;
+  read_entete_field(path.c_str(), &nbcol, &nblig, &error);
+  EXPECT_EQ(error, 0);
+  EXPECT_EQ(nbcol, 2);
+  EXPECT_EQ(nblig, 300);
+
+  // Header bytes are unsigned: 200 columns read back as 200.
+  std::vector<float> w(200, 1.0f);
+  write_field(path.c_str(), w.data(), w.data(), 200, 1, &error);
+  ASSERT_EQ(error, 0);
+  EXPECT_EQ(ScratchDir::read(path).substr(0, 4), bytes({0, 1, 0, 200}));
+  read_entete_field(path.c_str(), &nbcol, &nblig, &error);
+  EXPECT_EQ(error, 0);
+  EXPECT_EQ(nbcol, 200);
+  EXPECT_EQ(nblig, 1);
+}
+
+TEST(CompactField, ShortFileGivesZeroForMissingValues) {
+  ScratchDir dir;
+  // Header for 2 x 2, then 5 bytes: U(0) = 0.5, U(1) = -0.25, and one lone byte.
+  const std::string path = dir.write("short.vec", bytes({0, 2, 0, 2, 1, 100, 255, 50, 7}));
+  float u[4] = {9, 9, 9, 9}, v[4] = {9, 9, 9, 9};
+  short error = -1;
+  read_field(path.c_str(), u, v, 2, 2, &error);
+  ASSERT_EQ(error, 0);
+  EXPECT_EQ(u[0], 0.5f);
+  EXPECT_EQ(u[1], -0.25f);
+  EXPECT_EQ(u[2], 0.0f);
+  EXPECT_EQ(u[3], 0.0f);
+  for (float x : v) EXPECT_EQ(x, 0.0f);
+}
+
+TEST(CompactField, ErrorCodes) {
+  ScratchDir dir;
+  const std::string missing = dir.file("none/f.vec");
+  const float u[1] = {1.0f};
+  float ru[1] = {42.0f}, rv[1] = {43.0f};
+  short error = 0, nbcol = 5, nblig = 6;
+
+  ::testing::internal::CaptureStderr();
+  write_field(missing.c_str(), u, u, 1, 1, &error);
+  EXPECT_EQ(error, 1);
+  EXPECT_NE(::testing::internal::GetCapturedStderr().find("fichier vecteurs"), std::string::npos);
+
+  ::testing::internal::CaptureStderr();
+  read_entete_field(missing.c_str(), &nbcol, &nblig, &error);
+  EXPECT_EQ(error, 1);
+  EXPECT_NE(::testing::internal::GetCapturedStderr().find("fichier vect."), std::string::npos);
+  EXPECT_EQ(nbcol, 5);
+  EXPECT_EQ(nblig, 6);
+
+  ::testing::internal::CaptureStderr();
+  error = 0;
+  read_field(missing.c_str(), ru, rv, 1, 1, &error);
+  EXPECT_EQ(error, 1);
+  EXPECT_NE(::testing::internal::GetCapturedStderr().find("fichier"), std::string::npos);
+  EXPECT_EQ(ru[0], 42.0f);
+  EXPECT_EQ(rv[0], 43.0f);
+
+  // A header cut short is refused, sizes untouched.
+  const std::string cut = dir.write("cut.vec", bytes({0, 1}));
+  ::testing::internal::CaptureStderr();
+  error = 0;
+  read_entete_field(cut.c_str(), &nbcol, &nblig, &error);
+  ::testing::internal::GetCapturedStderr();
+  EXPECT_EQ(error, 1);
+  EXPECT_EQ(nbcol, 5);
+
+  // Negative sizes cannot be allocated.
+  const std::string path = dir.write("ok.vec", bytes({0, 1, 0, 1, 1, 0, 1, 0}));
+  ::testing::internal::CaptureStderr();
+  read_field(path.c_str(), ru, rv, -1, 1, &error);
+  EXPECT_EQ(error, 2);
+  write_field(dir.file("neg.vec").c_str(), u, u, 1, -2, &error);
+  EXPECT_EQ(error, 2);
+  EXPECT_NE(::testing::internal::GetCapturedStderr().find("allocation"), std::string::npos);
+  EXPECT_EQ(ru[0], 42.0f);
+}

@@ -1,0 +1,328 @@
+// Command line: option values, derived parameters, usage text and refusals.
+#include "run_parameters.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <regex>
+#include <string>
+#include <vector>
+
+namespace {
+
+RunParameters parse(const std::vector<std::string>& args, const char* program = "Velmora") {
+  std::vector<const char*> argv{program};
+  for (const std::string& a : args) argv.push_back(a.c_str());
+  return read_run_parameters(static_cast<int>(argv.size()), argv.data());
+}
+
+void expect_same(const RunParameters& e, const RunParameters& a) {
+  EXPECT_EQ(e.ifn, a.ifn);
+  EXPECT_EQ(e.dy, a.dy);
+  EXPECT_EQ(e.dx, a.dx);
+  EXPECT_EQ(e.ofy, a.ofy);
+  EXPECT_EQ(e.ofx, a.ofx);
+  EXPECT_EQ(e.Dx, a.Dx);
+  EXPECT_EQ(e.Dy, a.Dy);
+  EXPECT_EQ(e.norm, a.norm);
+  EXPECT_EQ(e.normRegRob, a.normRegRob);
+  EXPECT_EQ(e.sigma_obs, a.sigma_obs);
+  EXPECT_EQ(e.sigma_reg, a.sigma_reg);
+  EXPECT_EQ(e.sigmaRobEstim, a.sigmaRobEstim);
+  EXPECT_EQ(e.sigmaRegRobEstim, a.sigmaRegRobEstim);
+  EXPECT_EQ(e.sigmaAlphaEstim, a.sigmaAlphaEstim);
+  EXPECT_EQ(e.sigmaBetaEstim, a.sigmaBetaEstim);
+  EXPECT_EQ(e.sigBlur, a.sigBlur);
+  EXPECT_EQ(e.nb_resol, a.nb_resol);
+  EXPECT_EQ(e.offEdge, a.offEdge);
+  EXPECT_EQ(e.periodic, a.periodic);
+  EXPECT_EQ(e.tol, a.tol);
+  EXPECT_EQ(e.nbIt, a.nbIt);
+  EXPECT_EQ(e.precision, a.precision);
+  EXPECT_EQ(e.maxItCount, a.maxItCount);
+  EXPECT_EQ(e.Umoy, a.Umoy);
+  EXPECT_EQ(e.UVinit, a.UVinit);
+  EXPECT_EQ(e.alphaInit, a.alphaInit);
+  EXPECT_EQ(e.betaInit, a.betaInit);
+  EXPECT_EQ(e.display, a.display);
+  EXPECT_EQ(e.dxOrig, a.dxOrig);
+  EXPECT_EQ(e.dyOrig, a.dyOrig);
+  EXPECT_DOUBLE_EQ(e.FactorRobParam, a.FactorRobParam);
+  EXPECT_DOUBLE_EQ(e.FactorRobParamInit, a.FactorRobParamInit);
+  EXPECT_DOUBLE_EQ(e.FactorRobParam_reg, a.FactorRobParam_reg);
+}
+
+// The coded defaults, written out independently of the record's initialisers.
+RunParameters defaults() {
+  RunParameters p;
+  p.ifn = "inputHS";
+  p.dy = p.dx = p.Dx = p.Dy = 256;
+  p.ofy = p.ofx = 0;
+  p.norm = 2.0;
+  p.normRegRob = 2;
+  p.sigma_obs = p.sigma_reg = 50.0;
+  p.sigmaRobEstim = p.sigmaRegRobEstim = p.sigmaAlphaEstim = p.sigmaBetaEstim = false;
+  p.sigBlur = 0.0;
+  p.nb_resol = 3;
+  p.offEdge = 1;
+  p.periodic = false;
+  p.tol = 1e-6;
+  p.nbIt = 30;
+  p.precision = 0.001;
+  p.maxItCount = 1000;
+  p.Umoy = 0.0;
+  p.UVinit = false;
+  p.alphaInit = 10.0;
+  p.betaInit = 1.0;
+  p.display = false;
+  p.dxOrig = p.dyOrig = 256;
+  p.FactorRobParam = p.FactorRobParamInit = p.FactorRobParam_reg = 1.0;
+  return p;
+}
+
+struct Case {
+  const char* what;
+  std::vector<std::string> args;
+  std::function<void(RunParameters&)> change;  // applied to the defaults
+};
+
+}  // namespace
+
+TEST(RunParameters, TableOfArgumentVectors) {
+  const Case cases[] = {
+      {"no arguments", {}, [](RunParameters&) {}},
+      {"Leclerc data term", {"-norm", "0", "-sigma_obs", "50"},
+       [](RunParameters& p) {
+         p.norm = 0.0;
+         p.FactorRobParam = p.FactorRobParamInit = 1.0 / 2500.0;
+       }},
+      {"quasi-TV data term", {"-norm", "1", "-sigma_obs", "50"},
+       [](RunParameters& p) {
+         p.norm = 1.0;
+         p.FactorRobParam = p.FactorRobParamInit = 0.01;
+       }},
+      {"Leclerc smoothness", {"-normRegRob", "0", "-sigma_reg", "4"},
+       [](RunParameters& p) {
+         p.normRegRob = 0;
+         p.sigma_reg = 4.0;
+         p.FactorRobParam_reg = 1.0 / 16.0;
+       }},
+      {"quasi-TV smoothness", {"-normRegRob", "1", "-sigma_reg", "4"},
+       [](RunParameters& p) {
+         p.normRegRob = 1;
+         p.sigma_reg = 4.0;
+         p.FactorRobParam_reg = 0.125;
+       }},
+      {"robust flag kept with one robust norm",
+       {"-norm", "2", "-normRegRob", "1", "-sigmaRobEstim", "true"},
+       [](RunParameters& p) {
+         p.normRegRob = 1;
+         p.sigmaRobEstim = true;
+         p.FactorRobParam_reg = 0.01;
+       }},
+      {"robust flags dropped with both norms quadratic",
+       {"-sigmaRobEstim", "true", "-sigmaRegRobEstim", "1"}, [](RunParameters&) {}},
+      {"single level with an initial field", {"-UVinit", "true"},
+       [](RunParameters& p) {
+         p.UVinit = true;
+         p.nb_resol = 1;
+       }},
+      {"an out-of-range level count is harmless with an initial field",
+       {"-multiresol", "9", "-UVinit", "1"},
+       [](RunParameters& p) {
+         p.UVinit = true;
+         p.nb_resol = 1;
+       }},
+      {"bool option last without a value", {"-dx", "64", "-display"},
+       [](RunParameters& p) {
+         p.dx = p.dxOrig = 64;
+         p.display = true;
+       }},
+      {"bool spellings of false", {"-display", "off", "-periodic", "OFF", "-UVinit", "0",
+                                   "-sigmaAlphaEstim", "False"},
+       [](RunParameters&) {}},
+      {"any other bool text is true", {"-periodic", "yes", "-sigmaBetaEstim", "2"},
+       [](RunParameters& p) {
+         p.periodic = true;
+         p.sigmaBetaEstim = true;
+       }},
+      {"a fraction for a double", {"-norm", "1/2", "-alphaInit", "3/4"},
+       [](RunParameters& p) {
+         p.norm = 0.5;  // neither robust kind: factor 1
+         p.alphaInit = 0.75;
+       }},
+      {"leading digits of an int, the first occurrence wins",
+       {"-dx", "12abc", "-dy", "40", "-dy", "80", "-bogus", "7"},
+       [](RunParameters& p) {
+         p.dx = p.dxOrig = 12;
+         p.dy = p.dyOrig = 40;
+       }},
+      {"string option last is its own name", {"-inPath"},
+       [](RunParameters& p) { p.ifn = "-inPath"; }},
+      {"remaining options",
+       {"-inPath", "list.txt", "-ofy", "3", "-ofx", "-4", "-Dx", "584", "-Dy", "388", "-sigBlur",
+        "-2", "-multiresol", "7", "-offEdeges", "0", "-tol", "1e-3", "-nbItTrace", "1",
+        "-precision", "0.01", "-maxItConvAlpha", "5", "-Umean", "-1.5", "-betaInit", "2.5"},
+       [](RunParameters& p) {
+         p.ifn = "list.txt";
+         p.ofy = 3;
+         p.ofx = -4;
+         p.Dx = 584;
+         p.Dy = 388;
+         p.sigBlur = -2.0;
+         p.nb_resol = 7;
+         p.offEdge = 0;
+         p.tol = 1e-3;
+         p.nbIt = 1;
+         p.precision = 0.01;
+         p.maxItCount = 5;
+         p.Umoy = -1.5;
+         p.betaInit = 2.5;
+       }},
+      {"smallest accepted sizes", {"-dx", "1", "-dy", "1", "-Dx", "1", "-Dy", "1", "-multiresol",
+                                   "1"},
+       [](RunParameters& p) {
+         p.dx = p.dy = p.dxOrig = p.dyOrig = p.Dx = p.Dy = 1;
+         p.nb_resol = 1;
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    RunParameters expected = defaults();
+    c.change(expected);
+    expect_same(expected, parse(c.args));
+  }
+}
+
+TEST(RunParameters, ZeroSigmaGivesAnInfiniteFactor) {
+  const RunParameters p = parse({"-norm", "0", "-sigma_obs", "0", "-normRegRob", "1",
+                                 "-sigma_reg", "0"});
+  EXPECT_EQ(p.FactorRobParam, std::numeric_limits<double>::infinity());
+  EXPECT_EQ(p.FactorRobParam_reg, std::numeric_limits<double>::infinity());
+}
+
+TEST(RunParameters, SingleLevelMessageOnStandardOutput) {
+  ::testing::internal::CaptureStdout();
+  parse({"-UVinit", "true"});
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "setting a single resolution level!\n");
+
+  ::testing::internal::CaptureStdout();
+  parse({"-UVinit", "true", "-multiresol", "1"});
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+}
+
+namespace {
+
+// One usage line: name in 16 columns, value in 24, help text.
+std::string line(const std::string& name, const std::string& value, const std::string& help) {
+  std::string n = name, v = value;
+  n.resize(std::max<std::size_t>(16, n.size()), ' ');
+  v.resize(std::max<std::size_t>(24, v.size()), ' ');
+  return "    " + n + " " + v + " " + help + "\n";
+}
+
+// Usage lines of every option, with the values given to -dx, -norm,
+// -sigmaRobEstim and -UVinit in UsageTextOnHelp below.
+std::string option_lines() {
+  return line("-inPath", "inputHS", "file of 2 input files in pgm format") +
+         line("-dy", "256", "tile line number") + line("-dx", "12", "tile column number") +
+         line("-ofy", "0", "offset line number ") + line("-ofx", "0", "offset column number") +
+         line("-Dx", "256", "whole Image column number") +
+         line("-Dy", "256", "whole Image line number") +
+         line("-norm", "0.5", "Norm data term : 2=L2,1=L1,0=Leclerc (default=L2)") +
+         line("-normRegRob", "2", "Norm reg term : 2=L2,1=L1,0=Leclerc (default=L2)") +
+         line("-sigma_obs", "50", "Initial robust parameter control on data term (norm leclerc)") +
+         line("-sigma_reg", "50", "Initial robust parameter control on reg term (norm leclerc)") +
+         line("-sigmaRobEstim", "true",
+              "bayesian estimation of robust parameter observation (default=false) ") +
+         line("-sigmaRegRobEstim", "false",
+              "bayesian estimation of robust parameter regularisation (default=false) ") +
+         line("-sigmaAlphaEstim", "false",
+              "bayesian estimation of alpha reg parameter (default=true) ") +
+         line("-sigmaBetaEstim", "false", "bayesian estimation of beta reg parameter (default=true) ") +
+         line("-sigBlur", "0", "Amplitude Ynderby's isotropic blurring") +
+         line("-multiresol", "3", "Number of resolution levels") +
+         line("-offEdeges", "1", "Border marge suppression from the data term ") +
+         line("-periodic", "false",
+              "periodic boundary conditions (true) else Neumann with zero derivatives "
+              "(false=default)") +
+         line("-tol", "1e-06", "precision for CGS trace randomization") +
+         line("-nbItTrace", "30", "nb iteration trace randomization") +
+         line("-precision", "0.001", "precision for gamma convergence") +
+         line("-maxItConvAlpha", "1000", "max number of iteration for alpha's convergence") +
+         line("-Umean", "0", "Average horizontal veocity") +
+         line("-UVinit", "true", "initialisation with a velocity field (foramt uv) ") +
+         line("-alphaInit", "10", "Horn & Schunck regularization coefficient initialization") +
+         line("-betaInit", "1", "Horn & Schunck data term variance inverse initialization") +
+         line("-display", "false", "display mode");
+}
+
+}  // namespace
+
+TEST(RunParameters, UsageTextOnHelp) {
+  const std::regex banner(
+      "\n Velmora : Optic flow estimation with Horn Schunck and optimal regularization coef "
+      "estimation \\([A-Z][a-z]{2} [ 0-9]{2} [0-9]{4}, [0-9]{2}:[0-9]{2}:[0-9]{2}\\)\n\n");
+  for (const char* help : {"-h", "-help", "--help"}) {
+    SCOPED_TRACE(help);
+    ::testing::internal::CaptureStderr();
+    ::testing::internal::CaptureStdout();
+    // The lines show the values as given, before the derivations; the run
+    // then goes on with the derived values.
+    const RunParameters p = parse({"-dx", "12", help, "-norm", "1/2", "-sigmaRobEstim", "1",
+                                   "-UVinit", "on"},
+                                  "/opt/tools/Velmora");
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    const std::size_t banner_end = err.find("\n\n", 1);
+    ASSERT_NE(banner_end, std::string::npos);
+    EXPECT_TRUE(std::regex_match(err.substr(0, banner_end + 2), banner)) << err;
+    EXPECT_EQ(err.substr(0, 10), "\n Velmora ");
+    EXPECT_EQ(err.substr(banner_end + 2), option_lines());
+    EXPECT_EQ(out, "setting a single resolution level!\n");
+    EXPECT_EQ(p.dx, 12);
+    EXPECT_EQ(p.nb_resol, 1);
+    EXPECT_TRUE(p.sigmaRobEstim);
+  }
+}
+
+TEST(RunParameters, NothingOnStandardErrorWithoutHelp) {
+  ::testing::internal::CaptureStderr();
+  parse({"-h"});  // a help run first: the facility's help state must not stick
+  EXPECT_NE(::testing::internal::GetCapturedStderr(), "");
+  ::testing::internal::CaptureStderr();
+  parse({"-dx", "12", "-hh"});
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+}
+
+TEST(RunParameters, CheckNamesTheFirstOffendingOption) {
+  RunParameters p = defaults();
+  EXPECT_EQ(check_run_parameters(p), "");
+  p.Dy = 0;
+  p.nb_resol = 8;
+  EXPECT_EQ(check_run_parameters(p), "invalid value 0 for -Dy (accepted range: 1 or more)");
+  p.Dy = 1;
+  EXPECT_EQ(check_run_parameters(p), "invalid value 8 for -multiresol (accepted range: 1 to 7)");
+}
+
+TEST(RunParametersDeathTest, OutOfRangeValuesAreRefused) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const struct {
+    std::vector<std::string> args;
+    const char* message;
+  } cases[] = {
+      {{"-multiresol", "0"}, "invalid value 0 for -multiresol \\(accepted range: 1 to 7\\)"},
+      {{"-multiresol", "8"}, "invalid value 8 for -multiresol \\(accepted range: 1 to 7\\)"},
+      {{"-dx", "0"}, "invalid value 0 for -dx \\(accepted range: 1 or more\\)"},
+      {{"-dy", "0x10"}, "invalid value 0 for -dy \\(accepted range: 1 or more\\)"},
+      {{"-Dx", "-3"}, "invalid value -3 for -Dx \\(accepted range: 1 or more\\)"},
+      {{"-Dy", "abc"}, "invalid value 0 for -Dy \\(accepted range: 1 or more\\)"},
+      {{"-nbItTrace", "0"}, "invalid value 0 for -nbItTrace \\(accepted range: 1 or more\\)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.args[1]);
+    EXPECT_EXIT(parse(c.args), ::testing::ExitedWithCode(1), c.message);
+  }
+}

@@ -1,0 +1,34 @@
+// Flow upsampling and image warping by B-spline interpolation (degree
+// SplineDegree, the program uses 3), between pyramid levels and images.
+//
+// Inputs wider or taller than 32767 pixels (16383 for the upsampling), an
+// output image of the wrong size, a flow field that does not match the image,
+// and a failed memory request end the program with a message on standard
+// error and exit status 1. A failed prefilter prints "probleme" and the
+// computation goes on.
+#ifndef VELMORA_WARPING_H
+#define VELMORA_WARPING_H
+
+namespace cimg_library {
+template <typename T> struct CImg;
+}
+
+// x2 upsampling of in's first channel (w x h) into out, which must already be
+// 2w x 2h: out(2j + a, 2i + b) is the spline at (j + a/2, i + b/2); the last
+// output column and row repeat the ones before them, so no position beyond
+// the last sample (w - 1, h - 1) is interpolated.
+void Proj_Dup_Spline(cimg_library::CImg<double>& out, const cimg_library::CImg<double>& in,
+                     int SplineDegree);
+
+// Warps in by the flow UV (in's width and height, slice 0 U along the
+// columns, slice 1 V along the rows) into out, which must already have in's
+// width and height: out(j, i) is the spline of in at (j + U, i + V) when the
+// 2 x 2 block of samples towards the displacement lies inside the image and
+// holds no invalid sample (|value| >= 1022); otherwise the stored sample at
+// the target clamped to the image. Degree 2 or less interpolates bilinearly.
+// A pixel whose displacement is not finite keeps its own value. Prints
+// "\n Recalage" and a line end first.
+void Recal_spline(cimg_library::CImg<double>& out, const cimg_library::CImg<double>& in,
+                  const cimg_library::CImg<double>& UV, int SplineDegree);
+
+#endif
