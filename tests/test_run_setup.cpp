@@ -108,6 +108,26 @@ TEST(RunSetup, TenBitSamplesLoadExactly) {
   for (int x = 0; x < 6; ++x) EXPECT_EQ(img(x, 0), g.v[x]) << x;
 }
 
+// Formats other than PNM go through the external converter: a PNG made
+// from an 8-bit PGM loads with the same values.
+TEST(RunSetup, OtherFormatsThroughTheConverter) {
+  if (std::system("command -v convert > /dev/null 2>&1") != 0)
+    GTEST_SKIP() << "ImageMagick's convert is not installed";
+  ScratchDir dir("setup_png");
+  Grey g;
+  g.width = 5;
+  g.height = 2;
+  g.v = {0, 13, 32, 128, 255, 1, 2, 3, 250, 10};
+  write_pgm(dir / "eight.pgm", g, 255);
+  ASSERT_EQ(std::system(("convert " + dir / "eight.pgm" + " " + dir / "eight.png").c_str()), 0);
+  const CImg<double> img = load_grey_image((dir / "eight.png").c_str());
+  ASSERT_EQ(img.width(), 5);
+  ASSERT_EQ(img.height(), 2);
+  EXPECT_EQ(img.spectrum(), 1);
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 5; ++x) EXPECT_EQ(img(x, y), g.at(x, y)) << x << "," << y;
+}
+
 TEST(RunSetup, PyramidKernelAndItsTranspose) {
   const CImg<double> k = burt_kernel();
   ASSERT_EQ(k.width(), 5);
