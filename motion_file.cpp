@@ -29,8 +29,8 @@ void write_aMotionFile(const char* fileMotionOut, const CImg<double>& im) {
   assert(im.is_empty() || im.depth() >= 2);
   const int width = im.width(), height = im.height();
   if (width > 32767 || height > 32767)
-    refuse(std::string("Can't write ") + fileMotionOut + ": a motion file holds at most 32767 x 32767 pixels, not " +
-           std::to_string(width) + " x " + std::to_string(height));
+    refuse(std::string("Can't write ") + fileMotionOut +
+           ": a motion file holds at most 32767 x 32767 pixels, not " + std::to_string(width) + " x " + std::to_string(height));
   const std::size_t n = static_cast<std::size_t>(width) * height;
   std::vector<float> U(n), V(n);
   for (int y = 0; y < height; ++y)

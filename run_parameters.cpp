@@ -34,7 +34,8 @@ bool asks_for_help(int argc, const char* const* argv) {
 // line, on the library's output stream (standard error). The option facility
 // is then primed so that each later option call prints its usage line.
 void usage(int argc, const char* const* argv) {
-  cimg_library::cimg::option((char*)0, argc, argv, (char*)0, (char*)0, true);  // reset its help flag
+  // Reset the facility's help flag, which it otherwise keeps for the process.
+  cimg_library::cimg::option((char*)0, argc, argv, (char*)0, (char*)0, true);
   if (asks_for_help(argc, argv))
     std::fprintf(cimg_library::cimg::output(), "\n %s : %s (%s, %s)\n\n",
                  base_name(argc > 0 ? argv[0] : nullptr), kBanner, cimg_date, cimg_time);

@@ -10,13 +10,13 @@
 // The comment after each field gives its option.
 struct RunParameters {
   std::string ifn = "inputHS";   // -inPath: the list file (image 1, image 2, prefix, unused, field)
-  int dy = 256;                  // -dy: tile height (rows); the driver later stores the padded height here
-  int dx = 256;                  // -dx: tile width (columns); the driver later stores the padded width here
+  int dy = 256;                  // -dy: tile height; later the padded height
+  int dx = 256;                  // -dx: tile width; later the padded width
   int ofy = 0;                   // -ofy: row of the tile's top-left pixel
   int ofx = 0;                   // -ofx: column of the tile's top-left pixel
   int Dx = 256;                  // -Dx: whole-image width for image 2 and the initial field
   int Dy = 256;                  // -Dy: whole-image height for image 2 and the initial field
-  double norm = 2.0;             // -norm: data norm, 2 quadratic, 1 quasi-TV, 0 Leclerc (compared exactly)
+  double norm = 2.0;             // -norm: data norm, 2 L2, 1 quasi-TV, 0 Leclerc (exact)
   int normRegRob = 2;            // -normRegRob: smoothness norm, same codes
   double sigma_obs = 50.0;       // -sigma_obs: initial data robust parameter sigma_d
   double sigma_reg = 50.0;       // -sigma_reg: initial smoothness robust parameter sigma_r
@@ -24,7 +24,7 @@ struct RunParameters {
   bool sigmaRegRobEstim = false; // -sigmaRegRobEstim: estimate sigma_r at the finest level
   bool sigmaAlphaEstim = false;  // -sigmaAlphaEstim: estimate alpha
   bool sigmaBetaEstim = false;   // -sigmaBetaEstim: estimate beta
-  double sigBlur = 0.0;          // -sigBlur: derivative smoothing (0 none, -s: s % of the largest side)
+  double sigBlur = 0.0;          // -sigBlur: derivative smoothing (-s: s % of largest side)
   int nb_resol = 3;              // -multiresol: number of pyramid levels L, 1..7
   int offEdge = 1;               // -offEdeges: width of the border with zero data weight
   bool periodic = false;         // -periodic: periodic stencil borders, else Neumann

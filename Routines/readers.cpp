@@ -112,7 +112,8 @@ CImg<short> read_pgm(const char* nom, int dx, int dy, int ofx, int ofy) {
   if (!cursor.integer(0, 32767, &nb_col) || !cursor.integer(0, 32767, &nb_lig) ||
       !cursor.integer(-2147483647L, 2147483647L, &def) ||
       (!cursor.at_end() && !is_space(bytes[cursor.pos++])))
-    refuse(std::string(nom) + ": malformed PGM header (expected \"width height maxval\")");
+    refuse(std::string(nom) +
+           ": malformed PGM header (expected \"width height maxval\", sizes up to 32767)");
 
   int bytes_per_sample = 0;
   if (def == 255) bytes_per_sample = 1;

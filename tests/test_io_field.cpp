@@ -59,6 +59,14 @@ TEST(MotionTextDeathTest, FileThatCannotBeCreated) {
               ::testing::ExitedWithCode(1), "Can't create /.*/missing/a.motion !");
 }
 
+TEST(MotionTextDeathTest, WriteThatFailsIsNotReportedAsSuccess) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
+  const float U[] = {0.0f}, V[] = {0.0f};
+  EXPECT_EXIT((dup2(2, 1), write_champ(U, V, 1, 1, "/dev/full")), ::testing::ExitedWithCode(1),
+              "Can't write /dev/full !");
+}
+
 TEST(CompactField, BytePairsAndValuesReadBack) {
   // value, byte 0, byte 1, value read back
   const struct {
@@ -221,6 +229,16 @@ TEST(CompactField, ErrorCodes) {
   EXPECT_NE(::testing::internal::GetCapturedStderr().find("fichier"), std::string::npos);
   EXPECT_EQ(ru[0], 42.0f);
   EXPECT_EQ(rv[0], 43.0f);
+
+  // A device that refuses the bytes.
+  if (access("/dev/full", W_OK) == 0) {
+    ::testing::internal::CaptureStderr();
+    error = 0;
+    write_field("/dev/full", u, u, 1, 1, &error);
+    EXPECT_EQ(error, 1);
+    EXPECT_NE(::testing::internal::GetCapturedStderr().find("fichier vecteurs"),
+              std::string::npos);
+  }
 
   // A header cut short is refused, sizes untouched.
   const std::string cut = dir.write("cut.vec", bytes({0, 1}));

@@ -208,9 +208,10 @@ void read_field(const char* name_field, float* field_u, float* field_v, short co
   for (float* plane : {field_u, field_v}) {
     std::fill(buffer.begin(), buffer.end(), 0);
     const std::size_t got = read_up_to(fd, buffer.data(), buffer.size());
-    for (long long k = 0; k < n; ++k)
-      plane[k] = static_cast<std::size_t>(2 * k + 1) < got ? decode(buffer[2 * k], buffer[2 * k + 1])
-                                                         : 0.0f;
+    for (long long k = 0; k < n; ++k) {
+      const bool present = static_cast<std::size_t>(2 * k + 1) < got;
+      plane[k] = present ? decode(buffer[2 * k], buffer[2 * k + 1]) : 0.0f;
+    }
   }
   ::close(fd);
   *error = 0;

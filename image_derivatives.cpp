@@ -1,0 +1,88 @@
+#include "image_derivatives.h"
+
+#include <CImg.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#include "image_conversion.h"
+#include "spline_derivatives.h"
+#include "spline_mirror.h"
+
+using cimg_library::CImg;
+
+namespace {
+
+// Largest side the 16-bit sizes of the spline code can hold.
+const int kMaxSide = 32767;
+
+void refuseLargeImage(const char* function, const CImg<double>& img) {
+  if (img.width() <= kMaxSide && img.height() <= kMaxSide) return;
+  std::fprintf(stderr, "%s: image of %d x %d pixels exceeds %d pixels per side\n", function,
+               img.width(), img.height(), kMaxSide);
+  std::exit(1);
+}
+
+// Isotropic Deriche smoothing of order 0 with Neumann borders, along x, y
+// and z where the image extends beyond 1 pixel. The width is sigma, or
+// -sigma percent of the largest side when sigma < 0, worked out here in
+// single precision (the image library would scale a negative width by each
+// axis's own size instead).
+CImg<double> blurDeriche(const CImg<double>& img, float sigma) {
+  CImg<double> out(img);
+  if (out.is_empty()) return out;
+  const int largest = std::max(std::max(out.width(), out.height()), out.depth());
+  const float width = sigma > 0 ? sigma : -sigma * static_cast<float>(largest) / 100.0f;
+  if (out.width() > 1) out.deriche(width, 0, 'x', 1);
+  if (out.height() > 1) out.deriche(width, 0, 'y', 1);
+  if (out.depth() > 1) out.deriche(width, 0, 'z', 1);
+  return out;
+}
+
+// Derivative (gradX or gradY) of the cubic spline through in, smoothed first
+// when sigma != 0.
+CImg<double> splineDerivative(const char* function, const CImg<double>& in, float sigma,
+                              bool alongX) {
+  refuseLargeImage(function, in);
+  const short nb_col = static_cast<short>(in.width());
+  const short nb_lig = static_cast<short>(in.height());
+  CImg<double> result = (sigma == 0) ? CImg<double>(in) : blurDeriche(in, sigma);
+  const long count = static_cast<long>(nb_col) * nb_lig;
+  if (count == 0) return CImg<double>(nb_col, nb_lig);
+
+  float* coefficients = static_cast<float*>(std::calloc(static_cast<size_t>(count), sizeof(float)));
+  if (!coefficients) {
+    std::fprintf(stderr, "%s: not enough memory for %d x %d coefficients\n", function, nb_col,
+                 nb_lig);
+    std::exit(1);
+  }
+  float* values = CImg2float(result);
+  if (directBsplineMirror(values, coefficients, nb_col, nb_lig, 1, 3) != 0) std::exit(1);
+  if (alongX)
+    gradX(coefficients, values, nb_col, nb_lig, 3, 0.0f);
+  else
+    gradY(coefficients, values, nb_col, nb_lig, 3, 0.0f);
+  result = float2CImg(result.width(), result.height(), values);
+  std::free(coefficients);
+  delete[] values;
+  return result;
+}
+
+}  // namespace
+
+CImg<double> gradSpline_X(const CImg<double>& in, float sigma) {
+  return splineDerivative("gradSpline_X", in, sigma, true);
+}
+
+CImg<double> gradSpline_Y(const CImg<double>& in, float sigma) {
+  return splineDerivative("gradSpline_Y", in, sigma, false);
+}
+
+CImg<double> grad_t(const CImg<double>& in, const CImg<double>& indt, float sigma) {
+  refuseLargeImage("grad_t", in);
+  refuseLargeImage("grad_t", indt);
+  CImg<double> difference(indt);
+  difference -= in;
+  return sigma == 0 ? difference : blurDeriche(difference, sigma);
+}

@@ -1,0 +1,171 @@
+// Level solve, sparse solve and ILU log-determinant: residual of the solve
+// against the dense Hessian, zero and failing right-hand sides, the image
+// numbering of the solution, and ln|det| on tridiagonal systems.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "CImg.h"
+#include "dense_reference.h"
+#include "hessian_assembly.h"
+#include "hs_level.h"
+#include "level_solve.h"
+#include "mvvd.h"
+#include "operators.h"
+
+using cimg_library::CImg;
+using cimg_library::CImgList;
+using hs_test::Level;
+using hs_test::assemble;
+using hs_test::toDense;
+
+namespace {
+
+// Linearisation point, temporal difference and the level solve inputs.
+struct LevelProblem {
+  Level lv;
+  CImg<double> uvTil, it;
+  LevelProblem(int nc, int nl, unsigned seed) : lv(nc, nl, seed), uvTil(nc, nl, 2), it(nc, nl) {
+    std::mt19937 rng(seed + 100);
+    std::uniform_real_distribution<double> d(-1.0, 1.0);
+    cimg_forXYZ(uvTil, x, y, z) uvTil(x, y, z) = d(rng);
+    cimg_forXY(it, x, y) it(x, y) = d(rng);
+  }
+  // B = alpha * laplacian(UVtil) - rho * (Ix, Iy) * It, U block then V block.
+  std::vector<double> rhs(float alpha, bool periodic) const {
+    const int nc = lv.nc, nl = lv.nl, ncnl = nc * nl;
+    const CImg<double> lu = laplacian(uvTil.get_slice(0), lv.z, periodic);
+    const CImg<double> lvv = laplacian(uvTil.get_slice(1), lv.z, periodic);
+    std::vector<double> b(2 * ncnl);
+    cimg_forXY(it, x, y) {
+      const double r = lv.rho(x, y);
+      b[y * nc + x] = double(alpha) * lu(x, y) - r * lv.ix(x, y) * it(x, y);
+      b[ncnl + y * nc + x] = double(alpha) * lvv(x, y) - r * lv.iy(x, y) * it(x, y);
+    }
+    return b;
+  }
+};
+
+double norm2(const std::vector<double>& v) {
+  double s = 0.0;
+  for (double e : v) s += e * e;
+  return std::sqrt(s);
+}
+
+// Tridiagonal system in compressed rows: diagonal d, super e, sub f.
+struct Tridiagonal {
+  int n;
+  std::vector<double> val;
+  std::vector<int> col, ptr;
+  explicit Tridiagonal(int n_, unsigned seed) : n(n_), ptr(1, 0) {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> off(-1.0, 1.0), sign(0.0, 1.0);
+    for (int i = 0; i < n; ++i) {
+      if (i > 0) val.push_back(off(rng)), col.push_back(i - 1);
+      val.push_back((sign(rng) < 0.3 ? -1.0 : 1.0) * (3.0 + sign(rng))), col.push_back(i);
+      if (i + 1 < n) val.push_back(off(rng)), col.push_back(i + 1);
+      ptr.push_back(static_cast<int>(val.size()));
+    }
+  }
+  dense::Matrix toDense() const { return dense::fromCompressedRows(n, val.data(), ptr.data(), col.data()); }
+};
+
+}  // namespace
+
+TEST(LevelSolve, ResidualWithinToleranceInBothModes) {
+  const float alpha = 0.8f;
+  for (bool periodic : {false, true})
+    for (auto [nc, nl] : {std::pair{12, 10}, std::pair{2, 3}, std::pair{1, 4}, std::pair{5, 1}}) {
+      const LevelProblem p(nc, nl, 21);
+      CImg<double> uv(nc, nl, 2, 1, 99.0);
+      ASSERT_FALSE(HornAndSchunck(uv, p.uvTil, p.lv.ix, p.lv.iy, p.it, alpha, p.lv.rho, p.lv.z, periodic));
+      const int ncnl = nc * nl;
+      std::vector<double> x(2 * ncnl);
+      cimg_forXY(p.it, px, py) {
+        x[py * nc + px] = uv(px, py, 0);
+        x[ncnl + py * nc + px] = uv(px, py, 1);
+      }
+      const std::vector<double> b = p.rhs(alpha, periodic);
+      const dense::Matrix h = toDense(assemble(p.lv, alpha, periodic), 2 * ncnl);
+      EXPECT_LE(dense::distance(dense::multiply(h, x), b), 1e-6 * norm2(b))
+          << nc << "x" << nl << (periodic ? " periodic" : " Neumann");
+    }
+}
+
+TEST(LevelSolve, UnweightedOverloadMatchesUnitWeights) {
+  LevelProblem p(6, 5, 22);
+  p.lv.z = CImgList<double>(2, 6, 5, 1, 1, 1.0);
+  cimg_forXYZ(p.uvTil, x, y, z) p.uvTil(x, y, z) = (x * 3 + y * 7 + z) % 5;  // exact Laplacians
+  for (bool periodic : {false, true}) {
+    CImg<double> weighted(6, 5, 2), plain(6, 5, 2);
+    ASSERT_FALSE(HornAndSchunck(weighted, p.uvTil, p.lv.ix, p.lv.iy, p.it, 1.5f, p.lv.rho, p.lv.z, periodic));
+    ASSERT_FALSE(HornAndSchunck(plain, p.uvTil, p.lv.ix, p.lv.iy, p.it, 1.5f, p.lv.rho, periodic));
+    EXPECT_TRUE(weighted == plain);
+  }
+}
+
+TEST(LevelSolve, ZeroRightHandSideWritesZero) {
+  LevelProblem p(7, 4, 23);
+  p.uvTil.fill(2.5);
+  p.it.fill(0.0);
+  CImg<double> uv(7, 4, 2, 1, 5.0);
+  EXPECT_FALSE(HornAndSchunck(uv, p.uvTil, p.lv.ix, p.lv.iy, p.it, 1.0f, p.lv.rho, p.lv.z, false));
+  EXPECT_EQ(uv.abs().max(), 0.0);
+}
+
+TEST(LevelSolve, FailedSolveLeavesTheIncrementUntouched) {
+  // alpha = 0 and Ix = Iy = rho = 1: every 2 x 2 data block is singular, the
+  // factorisation meets zero pivots and the solver fails.
+  LevelProblem p(3, 3, 24);
+  p.lv.ix.fill(1.0);
+  p.lv.iy.fill(1.0);
+  p.lv.rho.fill(1.0);
+  p.it.fill(1.0);
+  CImg<double> uv(3, 3, 2);
+  cimg_forXYZ(uv, x, y, z) uv(x, y, z) = x + 3 * y + 9 * z;
+  const CImg<double> before(uv);
+  ::testing::internal::CaptureStdout();
+  const bool failed = HornAndSchunck(uv, p.uvTil, p.lv.ix, p.lv.iy, p.it, 0.0f, p.lv.rho, p.lv.z, false);
+  const std::string out = ::testing::internal::GetCapturedStdout();
+  EXPECT_TRUE(failed);
+  EXPECT_TRUE(uv == before);
+  EXPECT_EQ(out.rfind("no convergence (output CGS ", 0), 0u) << out;
+  EXPECT_EQ(out.back(), ')');
+}
+
+TEST(SparseSolve, SolutionLandsInTheImageByTheSystemNumbering) {
+  const int nc = 3, nl = 2, taille = 2 * nc * nl;
+  Tridiagonal t(taille, 31);
+  std::vector<double> xs(taille);
+  for (int i = 0; i < taille; ++i) xs[i] = i + 1;
+  const std::vector<double> b = dense::multiply(t.toDense(), xs);
+  MV_Vector_double B(taille, 0.0);
+  for (int i = 0; i < taille; ++i) B(i) = b[i];
+  for (int form = 0; form < 2; ++form) {
+    CImg<double> res(nc, nl, 2, 1, -7.0);
+    const int code = form == 0 ? standard_CGS_inversion(taille, t.ptr.back(), t.val.data(), t.ptr.data(), t.col.data(), B, res)
+                               : standard_CGS_inversion(taille, t.ptr.back(), t.val.data(), t.ptr.data(), t.col.data(), B, res, 1e-10);
+    EXPECT_EQ(code, 0);
+    cimg_forXYZ(res, x, y, z) EXPECT_NEAR(res(x, y, z), xs[y * nc + x + z * nc * nl], 1e-8) << x << "," << y << "," << z;
+  }
+  EXPECT_EQ(B(3), b[3]);  // the caller's right-hand side is unchanged
+}
+
+TEST(IluLogDet, EqualsLogAbsDeterminantOnTridiagonalSystems) {
+  for (int n : {2, 5, 40}) {
+    const Tridiagonal t(n, 40 + n);
+    // ILU(0) is the exact LU factorisation of a tridiagonal matrix.
+    const double want = dense::logAbsDeterminant(t.toDense());
+    std::vector<double> val(t.val);
+    std::vector<int> col(t.col), ptr(t.ptr);
+    EXPECT_NEAR(ILU_logDetA(n, t.ptr.back(), val.data(), ptr.data(), col.data()), want, 1e-10) << n;
+    EXPECT_EQ(val, t.val);  // the caller's arrays are unchanged
+    // Entries beyond the last row pointer are copied but take no part.
+    val.push_back(1e9), val.push_back(-5.0);
+    col.push_back(0), col.push_back(1);
+    EXPECT_NEAR(ILU_logDetA(n, t.ptr.back() + 2, val.data(), ptr.data(), col.data()), want, 1e-10) << n;
+  }
+}
