@@ -63,19 +63,14 @@ void reset_level_state(const RunParameters& p, HyperParameters& h, LevelState& l
   level.cap = iteration_cap(p.maxItCount, level.resol);
 }
 
-// Data weights from the residual of flow (the robust data norms only);
-// returns false for the quadratic norm (weights kept).
-bool robust_data_weights(const RunParameters& p, const RunSetup& s, const HyperParameters& h,
+// Data weights from the linearised residual of flow for the robust data
+// norms (1 quasi-total-variation, 0 Leclerc); any other norm keeps them.
+void robust_data_weights(const RunParameters& p, const RunSetup& s, const HyperParameters& h,
                          int l, const CImg<double>& flow, CImg<double>& data_out) {
-  if (p.norm == 1.0) {
+  if (p.norm == 1.0)
     data_out = RobustDataCoef_QuasiTV(flow, s.pyrf_x[l], s.pyrf_y[l], s.pyrf_t[l], h.sigma_obs);
-    return true;
-  }
-  if (p.norm == 0.0) {
+  else if (p.norm == 0.0)
     data_out = RobustDataCoef(flow, s.pyrf_x[l], s.pyrf_y[l], s.pyrf_t[l], h.sigma_obs);
-    return true;
-  }
-  return false;
 }
 
 // Step 6b: one level solve for the increment (kept as it was on failure).

@@ -120,6 +120,15 @@ void set_first_linearisation_point(const RunParameters& p, RunSetup& s) {
         read_aUVFile(s.fileIm[kSlotField], p.dx, p.dy, p.Dx, p.Dy, p.ofx, p.ofy));
 }
 
+// The PNM type of a file (1 to 6 for the magic numbers P1 to P6), 0 for a
+// file that cannot be read or is no PNM file.
+int pnm_type(const char* path) {
+  std::ifstream in(path, std::ios::binary);
+  char magic[2] = {0, 0};
+  if (!in.read(magic, 2) || magic[0] != 'P' || magic[1] < '1' || magic[1] > '6') return 0;
+  return magic[1] - '0';
+}
+
 // Reads one whitespace-separated header token of a PNM file, skipping
 // comments (from '#' to the line end). Returns false at the end of the file.
 bool pnm_token(std::istream& in, std::string& token) {
@@ -197,11 +206,10 @@ std::string check_run_sizes(const RunParameters& p) {
 }
 
 std::string check_pnm_complete(const char* path) {
+  const int type = pnm_type(path);
+  if (type == 0) return "";
   std::ifstream in(path, std::ios::binary);
-  if (!in) return "";
-  char magic[2] = {0, 0};
-  if (!in.read(magic, 2) || magic[0] != 'P' || magic[1] < '1' || magic[1] > '6') return "";
-  const int type = magic[1] - '0';
+  in.seekg(2);
   const bool hasMax = type != 1 && type != 4;
   std::string token;
   unsigned long long W = 0, H = 0, maxval = 1;
@@ -235,12 +243,10 @@ std::string check_pnm_complete(const char* path) {
 CImg<double> load_grey_image(const char* path) {
   const std::string incomplete = check_pnm_complete(path);
   if (!incomplete.empty()) refuse(incomplete);
-  std::ifstream probe(path, std::ios::binary);
-  char magic[2] = {0, 0};
-  const bool pnm = probe.read(magic, 2) && magic[0] == 'P' && magic[1] >= '1' && magic[1] <= '6';
-  probe.close();
-  CImg<double> img = pnm ? CImg<double>::get_load_pnm(path)
-                         : CImg<double>::get_load_tiff(path, 0, ~0U, 1);
+  // The converter would lower about half of all 10-bit values by one: PNM
+  // files are read by the library's own reader.
+  CImg<double> img = pnm_type(path) != 0 ? CImg<double>::get_load_pnm(path)
+                                         : CImg<double>::get_load_tiff(path, 0, ~0U, 1);
   img = img.get_slice(0).get_channels(0, 0);
   if (img.width() > kMaxImageSide || img.height() > kMaxImageSide)
     refuse(std::string("Refused: the image ") + path + " is " + std::to_string(img.width()) +
