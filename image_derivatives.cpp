@@ -47,9 +47,11 @@ CImg<double> splineDerivative(const char* function, const CImg<double>& in, floa
   refuseLargeImage(function, in);
   const short nb_col = static_cast<short>(in.width());
   const short nb_lig = static_cast<short>(in.height());
-  CImg<double> result = (sigma == 0) ? CImg<double>(in) : blurDeriche(in, sigma);
   const long count = static_cast<long>(nb_col) * nb_lig;
   if (count == 0) return CImg<double>(nb_col, nb_lig);
+  CImg<double> blurred;
+  if (sigma != 0) blurred = blurDeriche(in, sigma);
+  const CImg<double>& source = (sigma == 0) ? in : blurred;
 
   float* coefficients = static_cast<float*>(std::calloc(static_cast<size_t>(count), sizeof(float)));
   if (!coefficients) {
@@ -57,13 +59,13 @@ CImg<double> splineDerivative(const char* function, const CImg<double>& in, floa
                  nb_lig);
     std::exit(1);
   }
-  float* values = CImg2float(result);
+  float* values = CImg2float(source);
   if (directBsplineMirror(values, coefficients, nb_col, nb_lig, 1, 3) != 0) std::exit(1);
   if (alongX)
     gradX(coefficients, values, nb_col, nb_lig, 3, 0.0f);
   else
     gradY(coefficients, values, nb_col, nb_lig, 3, 0.0f);
-  result = float2CImg(result.width(), result.height(), values);
+  CImg<double> result = float2CImg(source.width(), source.height(), values);
   std::free(coefficients);
   delete[] values;
   return result;

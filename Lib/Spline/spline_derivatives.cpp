@@ -43,23 +43,20 @@ int splineFilter(const float* splinePtr, float* outPtr, long nx, long ny, int de
   }
   const long half = degree / 2;
   const long width = degree + 1;
+  // At pixel centres the weights depend only on the offset to the window
+  // (x - i = half - k, exact in double), so they are the same for every
+  // pixel; only the folded offsets change.
   double wx[8], wy[8];
+  for (long k = 0; k < width; ++k) {
+    wx[k] = wxFn(0, static_cast<double>(half - k));
+    wy[k] = wyFn(0, static_cast<double>(half - k));
+  }
   long offx[8], offy[8];
   float* out = outPtr;
   for (long y = 0; y < ny; ++y) {
-    const double yd = static_cast<double>(y);
-    for (long k = 0; k < width; ++k) {
-      const long j = y - half + k;
-      wy[k] = wyFn(j, yd);
-      offy[k] = fold(j, ny) * nx;
-    }
+    for (long k = 0; k < width; ++k) offy[k] = fold(y - half + k, ny) * nx;
     for (long x = 0; x < nx; ++x) {
-      const double xd = static_cast<double>(x);
-      for (long k = 0; k < width; ++k) {
-        const long i = x - half + k;
-        wx[k] = wxFn(i, xd);
-        offx[k] = fold(i, nx);
-      }
+      for (long k = 0; k < width; ++k) offx[k] = fold(x - half + k, nx);
       // The single slice of an image: weight 1 along z.
       double value = 0.0;
       for (long kj = 0; kj < width; ++kj) {

@@ -18,8 +18,8 @@ long splineWindow(double x, long n, double weight[10]) {
     // Cubic: closed form from the offset to the second sample.
     const long first = static_cast<long>(std::floor(x)) - 1;
     const double w = x - static_cast<double>(first + 1);
-    weight[3] = (1.0 / 6.0) * w * w * w;
-    weight[0] = (1.0 / 6.0) + (1.0 / 2.0) * w * (w - 1.0) - weight[3];
+    weight[3] = w * w * w / 6.0;
+    weight[0] = 1.0 / 6.0 + w * (w - 1.0) / 2.0 - weight[3];
     weight[2] = w + weight[0] - 2.0 * weight[3];
     weight[1] = 1.0 - weight[0] - weight[2] - weight[3];
     return first;
@@ -28,7 +28,7 @@ long splineWindow(double x, long n, double weight[10]) {
     const long first = static_cast<long>(std::floor(x + 0.5)) - 1;
     const double w = x - static_cast<double>(first + 1);
     weight[1] = 3.0 / 4.0 - w * w;
-    weight[2] = (1.0 / 2.0) * (w - weight[1] + 1.0);
+    weight[2] = (w - weight[1] + 1.0) / 2.0;
     weight[0] = 1.0 - weight[1] - weight[2];
     return first;
   }
