@@ -28,7 +28,7 @@ void zero_data_border(const RunParameters& p, CImg<double>& data_out, int resol)
   if (resol == 0) setZeroBorderOnExpandedRegion(data_out, p.dxOrig, p.dyOrig);
 }
 
-// Step 2: derivatives of the warped image 2 and the temporal difference.
+// Derivatives of the warped image 2 and the temporal difference.
 void compute_derivatives(const RunParameters& p, RunSetup& s, int l) {
   const float sigma = static_cast<float>(p.sigBlur);
   s.pyrf_x[l] = gradSpline_X(s.pyrImdt[l], sigma);
@@ -36,7 +36,7 @@ void compute_derivatives(const RunParameters& p, RunSetup& s, int l) {
   s.pyrf_t[l] = grad_t(s.pyrIm[l], s.pyrImdt[l], sigma);
 }
 
-// Steps 3 and 4: data weights, increment and smoothness weights.
+// Data weights, increment and smoothness weights.
 void reset_weights(const RunParameters& p, RunSetup& s, LevelState& level) {
   const int l = level.resol;
   CImg<double>& data_out = s.pyrOut[l];
@@ -46,7 +46,7 @@ void reset_weights(const RunParameters& p, RunSetup& s, LevelState& level) {
   level.reg_out.assign(2, s.pyrIm[l].width(), s.pyrIm[l].height(), 1, 1, 1.0);
 }
 
-// Step 5: hyper-parameters and iteration state at the level start.
+// Hyper-parameters and iteration state at the level start.
 void reset_level_state(const RunParameters& p, HyperParameters& h, LevelState& level) {
   if (p.normRegRob == 0) h.sigma_reg = 1.0 / std::sqrt(h.FactorRobParam_reg);
   if (p.norm == 0.0)
@@ -73,7 +73,7 @@ void robust_data_weights(const RunParameters& p, const RunSetup& s, const HyperP
     data_out = RobustDataCoef(flow, s.pyrf_x[l], s.pyrf_y[l], s.pyrf_t[l], h.sigma_obs);
 }
 
-// Step 6b: one level solve for the increment (kept as it was on failure).
+// One level solve for the increment (kept as it was on failure).
 void level_solve(const RunParameters& p, RunSetup& s, const HyperParameters& h,
                  const LevelState& level) {
   const int l = level.resol;
@@ -81,7 +81,7 @@ void level_solve(const RunParameters& p, RunSetup& s, const HyperParameters& h,
                  static_cast<float>(h.alpha), s.pyrOut[l], level.reg_out, p.periodic);
 }
 
-// Step 6c: the re-weighting passes of the robust norms.
+// The re-weighting passes of the robust norms.
 void reweighting_passes(const RunParameters& p, RunSetup& s, const HyperParameters& h,
                         LevelState& level) {
   if (quadratic_data(p) && quadratic_regularisation(p)) return;
@@ -99,7 +99,7 @@ void reweighting_passes(const RunParameters& p, RunSetup& s, const HyperParamete
   }
 }
 
-// Step 6e: relative-change test on alpha and, at level 0, on the robust
+// Relative-change test on alpha and, at level 0, on the robust
 // parameters that are estimated.
 bool converged(const RunParameters& p, const HyperParameters& h, int resol, double d) {
   const double epsilon = h.alpha * p.precision;
@@ -169,23 +169,23 @@ void iterate_level(const RunParameters& p, RunSetup& s, HyperParameters& h, Leve
   const int l = level.resol;
   const CImg<double> Z(s.pyrXinc[l].width(), s.pyrXinc[l].height(), 2, 1, 0.0);
   while (!level.conv && level.count < level.cap) {
-    // a. Robust data weights from a zero increment, over the whole level.
+    // Robust data weights from a zero increment, over the whole level.
     robust_data_weights(p, s, h, l, Z, s.pyrOut[l]);
-    // b. Level solve.
+    // Level solve.
     level_solve(p, s, h, level);
     if (display.on()) {
       display.show(s.pyrOut[l]);
       display.show(s.pyrXinc[l] + s.pyrXtil[l]);
     }
-    // c. Re-weighting passes (robust norms).
+    // Re-weighting passes (robust norms).
     reweighting_passes(p, s, h, level);
-    // d. Hyper-parameter step.
+    // Hyper-parameter step.
     const double d = hyperparameter_step(p, s, h, level);
-    // e. Convergence test.
+    // Convergence test.
     level.conv = converged(p, h, l, d);
-    // f. Progress line.
+    // Progress line.
     print_progress_line(h);
-    // g. Evidence step, then the three-strike rule.
+    // Evidence step, then the three-strike rule.
     evidence_step(p, s, h, level);
     ++level.count;
     if (three_strike_rule(level)) break;

@@ -30,14 +30,14 @@ CImg<double> cut(const CImg<double>& img, int x0, int y0, int w, int h) {
   return img.get_crop(x0, y0, x0 + w - 1, y0 + h - 1);
 }
 
-// Step 1: the list file. Four lines, five with -UVinit.
+// The list file. Four lines, five with -UVinit.
 char** read_list_file(const RunParameters& p) {
   char** fileIm = alloc_seqPath(kPathSlots);
   read_path(p.ifn, p.UVinit ? 5 : 4, fileIm);
   return fileIm;
 }
 
-// Steps 2 to 5: the tile of image 1, and image 2 over Dx x Dy, pre-warped by
+// The tile of image 1, and image 2 over Dx x Dy, pre-warped by
 // the constant velocity or the initial field, then cut at the same tile.
 void load_tiles(const RunParameters& p, char** fileIm, CImg<double>& imOrig,
                 CImg<double>& imdtOrig) {
@@ -62,7 +62,7 @@ void load_tiles(const RunParameters& p, char** fileIm, CImg<double>& imOrig,
   imdtOrig = cut(tmpLarge, p.ofx, p.ofy, p.dxOrig, p.dyOrig);
 }
 
-// Step 6: padding to W' x H' (stored in p.dx, p.dy), with the size line.
+// Padding to W' x H' (stored in p.dx, p.dy), with the size line.
 void pad_tiles(RunParameters& p, const CImg<double>& imOrig, const CImg<double>& imdtOrig,
                RunSetup& s, const RunDisplay& display) {
   expand_dim(imOrig.width(), imOrig.height(), p.nb_resol, &p.dx, &p.dy);
@@ -83,7 +83,7 @@ void reduce_level(CImgList<double>& pyr, int l, const CImg<double>& kernel,
   pyr[l + 1] = t.get_resize(pyr[l + 1].width(), pyr[l + 1].height(), -100, -100, 1, 1);
 }
 
-// Steps 7 to 9: the work pyramids and the two image pyramids.
+// The work pyramids and the two image pyramids.
 void build_pyramids(const RunParameters& p, RunSetup& s, const RunDisplay& display) {
   const int W = p.dx, H = p.dy, L = p.nb_resol;
   s.pyrIm = alloc_pyramid(W, H, 1, L);
@@ -111,7 +111,7 @@ void build_pyramids(const RunParameters& p, RunSetup& s, const RunDisplay& displ
   }
 }
 
-// Step 10: zero flow at the coarsest level; with -UVinit (one level) the
+// Zero flow at the coarsest level; with -UVinit (one level) the
 // field over the padded tile's window.
 void set_first_linearisation_point(const RunParameters& p, RunSetup& s) {
   s.pyrXtil[p.nb_resol - 1].fill(0.0);
