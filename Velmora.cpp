@@ -1,3 +1,69 @@
 // Velmora: dense optical flow between two grey images, estimated
 // coarse-to-fine with Bayesian estimation of the model's hyper-parameters.
-int main() { return 0; }
+//
+// The program's main source: the outline of a run (options, set-up, the
+// levels from the coarsest to the finest, outputs) and the display windows,
+// this being the one translation unit built with window support.
+#include <cstdio>
+#include <iostream>
+#include <new>
+
+#include "CImg.h"
+#include "denormals.h"
+#include "display_hooks.h"
+#include "level_loop.h"
+#include "outputs.h"
+#include "run_parameters.h"
+#include "run_setup.h"
+
+using cimg_library::CImg;
+using cimg_library::CImgList;
+
+namespace {
+
+// Each window holds the run until the user closes it.
+void show_image(const CImg<double>& image, const char* title) { image.display(title); }
+
+void show_weights(const CImgList<double>& weights, const char* title) {
+  weights.print(title);
+  weights.get_append('x').display(title);
+}
+
+int run(int argc, char** argv) {
+  RunParameters p = read_run_parameters(argc, argv);
+  RunDisplay display;
+  if (p.display) {
+    display.image = show_image;
+    display.weights = show_weights;
+  }
+
+  RunSetup s = run_setup(p, display);
+  HyperParameters h = initial_hyperparameters(p);
+  for (int resol = p.nb_resol - 1; resol >= 0; --resol) {
+    LevelState level = start_level(p, s, h, resol);
+    iterate_level(p, s, h, level, display);
+    show_level_end(s, level, display);
+    if (resol == 0)
+      write_outputs(p, s, level.reg_out, display);
+    else
+      project_to_finer_level(s, resol);
+  }
+  print_closing_line();
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  flush_denormals_to_zero();
+  try {
+    return run(argc, argv);
+  } catch (const cimg_library::CImgException& e) {
+    std::cout.flush();
+    std::fprintf(stderr, "Velmora: image library error: %s\n", e.what());
+  } catch (const std::bad_alloc&) {
+    std::cout.flush();
+    std::fprintf(stderr, "Velmora: out of memory\n");
+  }
+  return 1;
+}
