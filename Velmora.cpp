@@ -11,6 +11,7 @@
 #include "CImg.h"
 #include "denormals.h"
 #include "display_hooks.h"
+#include "heap_reuse.h"
 #include "level_loop.h"
 #include "outputs.h"
 #include "run_parameters.h"
@@ -56,6 +57,7 @@ int run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   flush_denormals_to_zero();
+  keep_freed_memory_for_reuse();
   try {
     return run(argc, argv);
   } catch (const cimg_library::CImgException& e) {

@@ -4,6 +4,8 @@
 // a full CGS solve to 1e-6.
 #include <benchmark/benchmark.h>
 
+#include "heap_reuse.h"
+
 #include <cmath>
 #include <vector>
 
@@ -94,4 +96,12 @@ BENCHMARK(BM_CgsSolve)->Arg(64)->Arg(256)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+// The program's heap policy, so that the figures are those of a run.
+int main(int argc, char** argv) {
+  keep_freed_memory_for_reuse();
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
