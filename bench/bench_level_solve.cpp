@@ -19,8 +19,6 @@
 // time_per_unknown_iter (time per CGS iteration per unknown).
 #include <benchmark/benchmark.h>
 
-#include "heap_reuse.h"
-
 #include <cmath>
 #include <random>
 #include <vector>
@@ -183,13 +181,3 @@ BENCHMARK(BM_HornAndSchunck)->Apply(levelArgs);
 BENCHMARK(BM_CgsIterations)->Apply(levelArgs);
 BENCHMARK(BM_MatrixAndIlu)->Apply(levelArgs);
 BENCHMARK(BM_Assembly)->Apply(levelArgs);
-
-// The program's heap policy, so that the figures are those of a run.
-int main(int argc, char** argv) {
-  keep_freed_memory_for_reuse();
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}

@@ -4,8 +4,6 @@
 // a full CGS solve to 1e-6.
 #include <benchmark/benchmark.h>
 
-#include "heap_reuse.h"
-
 #include <cmath>
 #include <vector>
 
@@ -95,13 +93,3 @@ BENCHMARK(BM_IluSolve)->Arg(64)->Arg(256)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_CgsSolve)->Arg(64)->Arg(256)->Unit(benchmark::kMillisecond);
 
 }  // namespace
-
-// The program's heap policy, so that the figures are those of a run.
-int main(int argc, char** argv) {
-  keep_freed_memory_for_reuse();
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}

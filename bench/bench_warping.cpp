@@ -2,8 +2,6 @@
 // flow plane and warping, on square images of the given side.
 #include <benchmark/benchmark.h>
 
-#include "heap_reuse.h"
-
 #include <CImg.h>
 
 #include <cmath>
@@ -75,12 +73,3 @@ BENCHMARK(BM_gradSpline_X)->Arg(128)->Arg(512)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_gradSpline_X_blurred)->Arg(512)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Proj_Dup_Spline)->Arg(512)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Recal_spline)->Arg(128)->Arg(512)->Unit(benchmark::kMillisecond);
-// The program's heap policy, so that the figures are those of a run.
-int main(int argc, char** argv) {
-  keep_freed_memory_for_reuse();
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
-}
