@@ -17,7 +17,6 @@
 #include "mvblasd.h"
 #include "mvvd.h"
 #include "mvvi.h"
-#include "qsort_double.h"
 #include "sparse_fixtures.h"
 
 namespace {
@@ -194,6 +193,18 @@ TEST(SparseQSort, KeysWithPartnerValues) {
     EXPECT_EQ(keys(i), want[i]);
     EXPECT_EQ(vals(i), 10.0 * want[i]);
   }
+}
+
+// The sort and its exchange helpers come with the preconditioner's header.
+TEST(SparseQSort, ExchangeHelpers) {
+  double a = 1.5, b = -2.0;
+  SWAP_double(a, b);
+  EXPECT_EQ(a, -2.0);
+  EXPECT_EQ(b, 1.5);
+  int i = 7, j = 3;
+  swap_int(i, j);
+  EXPECT_EQ(i, 3);
+  EXPECT_EQ(j, 7);
 }
 
 // Against std::sort on sizes around the insertion threshold and larger,

@@ -11,6 +11,7 @@
 #include "comprow_double.h"
 #include "mvvd.h"
 #include "mvvi.h"
+#include "qsort_double.h"  // QSort, SWAP_double, swap_int belong to this interface
 
 class CompRow_ILUPreconditioner_double {
  private:
