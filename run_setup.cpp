@@ -46,18 +46,24 @@ void load_tiles(const RunParameters& p, char** fileIm, CImg<double>& imOrig,
 
   imOrig = cut(load_grey_image(fileIm[kSlotImage1]), p.ofx, p.ofy, p.dxOrig, p.dyOrig);
 
-  const CImg<double> image2 = cut(load_grey_image(fileIm[kSlotImage2]), 0, 0, p.Dx, p.Dy);
+  // Image 2 over Dx x Dy; in each branch it is loaded after the pre-warp
+  // flow is made (after the field is read, with -UVinit).
+  const auto image2 = [&]() {
+    return cut(load_grey_image(fileIm[kSlotImage2]), 0, 0, p.Dx, p.Dy);
+  };
   CImg<double> tmpLarge;
   if (p.Umoy != 0.0) {
     const CImg<double> flow = fill(Umean, CImg<double>(p.Dx, p.Dy, 1, 1, 0.0));
+    const CImg<double> moving = image2();
     tmpLarge.assign(p.Dx, p.Dy, 1, 1);
-    Recal_spline(tmpLarge, image2, flow, 3);
+    Recal_spline(tmpLarge, moving, flow, 3);
   } else if (p.UVinit) {
     const CImg<double> field(read_aUVFile(fileIm[kSlotField], p.Dx, p.Dy, p.Dx, p.Dy, 0, 0));
+    const CImg<double> moving = image2();
     tmpLarge.assign(p.Dx, p.Dy, 1, 1);
-    Recal_spline(tmpLarge, image2, field, 3);
+    Recal_spline(tmpLarge, moving, field, 3);
   } else {
-    tmpLarge = image2;
+    tmpLarge = image2();
   }
   imdtOrig = cut(tmpLarge, p.ofx, p.ofy, p.dxOrig, p.dyOrig);
 }

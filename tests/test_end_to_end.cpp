@@ -252,6 +252,41 @@ TEST(EndToEnd, ConsoleOutline) {
   EXPECT_TRUE(fs::exists(dir.path() / "run_UV_HS.motion"));
 }
 
+// Standard output of a -UVinit run, line for line: the field's path once
+// from the set-up and once from each read of the field (the pre-warp,
+// which comes before image 2 is loaded, and the linearisation point), the
+// warp's own line, one level. With image 2 missing, the field has already
+// been read when the run stops.
+TEST(EndToEnd, ConsoleOutlineWithInitialField) {
+  ScratchDir dir("e2e_console_field");
+  write_pgm(dir / "a.pgm", smooth_texture(16, 16, 0.0, 0.0, 5, 120.0, 80.0), 255);
+  write_pgm(dir / "b.pgm", smooth_texture(16, 16, 0.5, 0.0, 5, 120.0, 80.0), 255);
+  std::string field;
+  for (int k = 0; k < 16 * 16; ++k) field += "0 0 0.5 0\n";
+  const std::string fieldPath = dir / "field.txt";
+  write_text(fieldPath, field);
+  write_list(dir / "list", dir / "a.pgm", dir / "b.pgm", "run_", fieldPath);
+  write_list(dir / "missing.list", dir / "a.pgm", dir / "nowhere.pgm", "run_", fieldPath);
+  const std::vector<std::string> options = with({"-UVinit", "true"}, tile_options(16, 16));
+
+  const RunResult r = run_program(dir.path(), with({"-inPath", dir / "list"}, options));
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string stars(64, '*');
+  const std::string expected =
+      "setting a single resolution level!\n" + fieldPath + "\n" + fieldPath + "\n" +
+      "\n Recalage\n" + "image size before 16 16, and after expanding 16 16\n" + fieldPath +
+      "\n" + stars + "\nResolution: 0\n" + stars + "\n" +
+      "alpha=10  (alpha',beta)=(10,1); sigma_d= 50 (factorRobParam_d= 1); "
+      "sigma_r= 50 (factorRobParam_r= 1)\n" +
+      "run_UV_HS.motion\n\n ** End algorithm **\n";
+  EXPECT_EQ(r.out, expected);
+
+  const RunResult m = run_program(dir.path(), with({"-inPath", dir / "missing.list"}, options));
+  EXPECT_EQ(m.status, 1);
+  EXPECT_EQ(m.out, "setting a single resolution level!\n" + fieldPath + "\n" + fieldPath + "\n");
+  EXPECT_TRUE(contains_in_order(m.err, {"image library error"})) << m.err;
+}
+
 // Output names are built for any prefix length (no fixed name buffer).
 TEST(EndToEnd, LongOutputPrefix) {
   ScratchDir dir("e2e_prefix");

@@ -42,7 +42,9 @@ void encode(float v, unsigned char* out) {
   const float whole = std::trunc(f);
   // fmod of an integral value is exact and lies in (-256, 256).
   const int wrapped = static_cast<int>(std::fmod(static_cast<double>(whole), 256.0));
-  int fraction = static_cast<int>(std::fabs(f - whole) * 200.0f);
+  // The fraction times 200 in double: exact, so a fraction just below a
+  // step of 1/200 is never rounded up to it.
+  int fraction = static_cast<int>(std::fabs(static_cast<double>(f) - whole) * 200.0);
   if (fraction > 199) fraction = 199;
   out[0] = static_cast<unsigned char>(wrapped);  // modulo 256
   out[1] = static_cast<unsigned char>(fraction);
