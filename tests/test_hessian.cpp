@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "CImg.h"
+#include "boundary_conditions.h"
 #include "dense_reference.h"
 #include "hessian_assembly.h"
 #include "hs_level.h"
@@ -28,7 +29,86 @@ long long expectedCount(int nc, int nl, bool periodic) {
 
 const std::pair<int, int> kSizes[] = {{1, 1}, {1, 4}, {4, 1}, {2, 2}, {2, 3}, {3, 2}, {3, 3}, {5, 4}, {7, 6}};
 
+// The assembly procedure written out with whole coefficient images: one
+// image per stencil position, the border rule applied by the boundary
+// condition routines, then the rows written position by position.
+Assembled referenceAssembly(const Level& lv, float alpha, bool periodic, bool weighted) {
+  const int nc = lv.nc, nl = lv.nl, ncnl = nc * nl;
+  const double a = alpha;
+  Assembled out{std::vector<double>(), std::vector<int>(), std::vector<int>(1, 0)};
+  const auto put = [&](double v, int c) {
+    out.val.push_back(v);
+    out.col.push_back(c);
+  };
+  const auto putUnlessAbsent = [&](double v, int c) {
+    if (v != kAbsentEntry) put(v, c);
+  };
+  for (int block = 0; block < 2; ++block) {
+    CImg<double> ij(nc, nl), ij1(nc, nl), ij_1(nc, nl), i1j(nc, nl), i_1j(nc, nl), coupling(nc, nl);
+    CImg<double> ijnc(nc, nl, 1, 1, kAbsentEntry), ij0(ijnc), inlj(ijnc), i0j(ijnc);
+    cimg_forXY(ij, x, y) {
+      const double rho = lv.rho(x, y), gx = lv.ix(x, y), gy = lv.iy(x, y);
+      const double g = block == 0 ? gx : gy;
+      coupling(x, y) = (gx * gy) * rho;
+      if (weighted) {
+        const double wE = lv.z[0](x, y), wW = lv.z[0]((x + nc - 1) % nc, y);
+        const double wS = lv.z[1](x, y), wN = lv.z[1](x, (y + nl - 1) % nl);
+        ij(x, y) = (g * g) * rho + a * (((wS + wN) + wE) + wW);
+        ij1(x, y) = -a * wE;
+        ij_1(x, y) = -a * wW;
+        i1j(x, y) = -a * wS;
+        i_1j(x, y) = -a * wN;
+      } else {
+        ij(x, y) = (g * g) * rho + a * 4.0;
+        ij1(x, y) = ij_1(x, y) = i1j(x, y) = i_1j(x, y) = -a;
+      }
+    }
+    if (periodic)
+      fixPeriodConditions(nc, nl, i_1j, i1j, ij_1, ij1, ijnc, ij0, inlj, i0j);
+    else
+      fixNeumannConditions(nc, nl, i_1j, ij, i1j, ij_1, ij1);
+    const int off = block * ncnl;
+    for (int y = 0; y < nl; ++y)
+      for (int x = 0; x < nc; ++x) {
+        const int k = y * nc + x;
+        if (block == 1) put(coupling(x, y), k);
+        putUnlessAbsent(i0j(x, y), off + x);
+        putUnlessAbsent(i_1j(x, y), off + k - nc);
+        putUnlessAbsent(ij0(x, y), off + y * nc);
+        putUnlessAbsent(ij_1(x, y), off + k - 1);
+        put(ij(x, y), off + k);
+        putUnlessAbsent(ij1(x, y), off + k + 1);
+        putUnlessAbsent(ijnc(x, y), off + y * nc + nc - 1);
+        putUnlessAbsent(i1j(x, y), off + k + nc);
+        putUnlessAbsent(inlj(x, y), off + (nl - 1) * nc + x);
+        if (block == 0) put(coupling(x, y), ncnl + k);
+        out.ptr.push_back(static_cast<int>(out.val.size()));
+      }
+  }
+  return out;
+}
+
 }  // namespace
+
+TEST(HessianAssembly, EqualsCoefficientImagesWithBoundaryConditionsBitForBit) {
+  for (bool weighted : {true, false})
+    for (bool periodic : {false, true})
+      for (auto [nc, nl] : kSizes) {
+        Level lv(nc, nl, 11);
+        // A zero link weight and a zero data weight are stored like any value.
+        lv.z[0](0, 0) = 0.0;
+        lv.rho(nc - 1, nl - 1) = 0.0;
+        const float alpha = 0.61f;
+        const Assembled got = assemble(lv, alpha, periodic, weighted);
+        const Assembled want = referenceAssembly(lv, alpha, periodic, weighted);
+        SCOPED_TRACE(::testing::Message() << nc << "x" << nl << (periodic ? " periodic" : " Neumann")
+                                          << (weighted ? " weighted" : " unweighted"));
+        EXPECT_EQ(got.ptr, want.ptr);
+        ASSERT_EQ(static_cast<size_t>(got.n()), want.val.size());
+        EXPECT_EQ(std::vector<double>(got.val.begin(), got.val.begin() + got.n()), want.val);
+        EXPECT_EQ(std::vector<int>(got.col.begin(), got.col.begin() + got.n()), want.col);
+      }
+}
 
 TEST(HessianCount, FormulaAndRefusal) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");

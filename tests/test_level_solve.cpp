@@ -154,6 +154,27 @@ TEST(SparseSolve, SolutionLandsInTheImageByTheSystemNumbering) {
   EXPECT_EQ(B(3), b[3]);  // the caller's right-hand side is unchanged
 }
 
+TEST(SparseSolve, FailureStillCopiesTheLastIterateAndPrintsItsCode) {
+  // Singular 2 x 2 data blocks and alpha = 0: the solve cannot converge.
+  Level lv(3, 2, 32);
+  lv.ix.fill(1.0);
+  lv.iy.fill(1.0);
+  lv.rho.fill(1.0);
+  hs_test::Assembled a = assemble(lv, 0.0f, false);
+  const int taille = lv.taille();
+  MV_Vector_double B(taille, 1.0);
+  CImg<double> res(3, 2, 2, 1, -7.0);
+  ::testing::internal::CaptureStdout();
+  const int code = standard_CGS_inversion(taille, a.n(), a.val.data(), a.ptr.data(), a.col.data(), B, res, 1e-6);
+  const std::string out = ::testing::internal::GetCapturedStdout();
+  ASSERT_NE(code, 0);
+  EXPECT_EQ(out, "no convergence (output CGS " + std::to_string(code) + ")");
+  cimg_forXYZ(res, x, y, z) {
+    EXPECT_TRUE(std::isfinite(res(x, y, z)));
+    EXPECT_NE(res(x, y, z), -7.0) << x << "," << y << "," << z;
+  }
+}
+
 TEST(IluLogDet, EqualsLogAbsDeterminantOnTridiagonalSystems) {
   for (int n : {2, 5, 40}) {
     const Tridiagonal t(n, 40 + n);
