@@ -140,7 +140,8 @@ CImg<double> RobustDataCoef_QuasiTV(const CImg<double>& UV, const CImg<double>& 
 void UpdateRobustWeight_Leclerc(const CImg<double>& UV, CImgList<double>& z, double tau,
                                 bool periodic) {
   smoothnessWeights("UpdateRobustWeight_Leclerc", UV, z, periodic, [tau](double dU, double dV) {
-    return 0.5 * (std::exp(-tau * dU * dU) + std::exp(-tau * dV * dV));
+    // tau times the squared difference (the square first).
+    return 0.5 * (std::exp(-tau * (dU * dU)) + std::exp(-tau * (dV * dV)));
   });
 }
 

@@ -65,6 +65,26 @@ TEST(SmoothnessWeights, JumpAcrossOneLink) {
   cimg_forXY(z[1], x, y) EXPECT_NEAR(z[1](x, y), (y == 1 || y == h - 1) ? leclerc : 1.0, 1e-15);
 }
 
+// The Leclerc exponent is tau times the squared difference: with tau = 0.7
+// and a jump of 1.3, (tau * d) * d rounds differently from tau * (d * d) and
+// the weight would be off in the last bit. U and V jump together across
+// the link between columns 2 and 3, so the mean of the two equal terms keeps
+// every bit.
+TEST(SmoothnessWeights, LeclercSquaresTheDifferenceFirst) {
+  const double tau = 0.7, d = 1.3;
+  ASSERT_NE(std::exp(-tau * d * d), std::exp(-tau * (d * d)));
+  const int w = 5, h = 3;
+  CImg<double> uv = flow(w, h, 0.0, 0.0);
+  cimg_forXY(uv, x, y) if (x >= 3) uv(x, y, 0) = uv(x, y, 1) = d;
+  CImgList<double> z = weightSet(w, h);
+  UpdateRobustWeight_Leclerc(uv, z, tau, false);
+  const double jump = std::exp(-(tau * (d * d)));
+  cimg_forXY(z[0], x, y) {
+    EXPECT_EQ(z[0](x, y), x == 2 ? jump : 1.0) << x << " " << y;
+    EXPECT_EQ(z[1](x, y), 1.0) << x << " " << y;
+  }
+}
+
 TEST(DataWeights, WorkedValues) {
   const int w = 3, h = 2;
   CImg<double> u(w, h, 1, 1), v(w, h, 1, 1), fx(w, h, 1, 1), fy(w, h, 1, 1), ft(w, h, 1, 1);

@@ -456,6 +456,29 @@ TEST(SplineDerivatives, PolynomialCoefficients) {
         EXPECT_NEAR(dxy[y * nx + x], 1.0f, 1e-5) << "degree " << n;
       }
   }
+  // The same along y: c = y gives gradY = 1 and c = y^2 gives derivYY = 2,
+  // while gradX and derivXX vanish.
+  std::vector<float> linY(nx * ny), sqY(nx * ny);
+  for (long y = 0; y < ny; ++y)
+    for (long x = 0; x < nx; ++x) {
+      linY[y * nx + x] = static_cast<float>(y);
+      sqY[y * nx + x] = static_cast<float>(y * y);
+    }
+  for (int n : {3, 4, 6}) {
+    const long half = n / 2;
+    std::vector<float> gy(nx * ny), dyy(nx * ny), gx(nx * ny), dxx(nx * ny);
+    ASSERT_EQ(gradY(linY.data(), gy.data(), nx, ny, n, 0.0f), 0);
+    ASSERT_EQ(derivYY(sqY.data(), dyy.data(), nx, ny, n, 0.0f), 0);
+    ASSERT_EQ(gradX(linY.data(), gx.data(), nx, ny, n, 0.0f), 0);
+    ASSERT_EQ(derivXX(sqY.data(), dxx.data(), nx, ny, n, 0.0f), 0);
+    for (long y = half; y < ny - half; ++y)
+      for (long x = 0; x < nx; ++x) {
+        EXPECT_NEAR(gy[y * nx + x], 1.0f, 1e-5) << "degree " << n;
+        EXPECT_NEAR(dyy[y * nx + x], 2.0f, 1e-4) << "degree " << n;
+        EXPECT_NEAR(gx[y * nx + x], 0.0f, 1e-5) << "degree " << n;
+        EXPECT_NEAR(dxx[y * nx + x], 0.0f, 1e-4) << "degree " << n;
+      }
+  }
 }
 
 TEST(SplineDerivatives, UnknownDegreeAndSinglePixel) {

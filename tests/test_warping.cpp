@@ -111,6 +111,29 @@ TEST(ImageDerivatives, NegativeBlurWidthIsPercentOfLargestSide) {
   EXPECT_LT(byWidth.variance(), img.variance() / 4);
 }
 
+// With sigma != 0 the derivatives and the difference are those of the image
+// smoothed by the order-0 Deriche filter with Neumann borders, along x then
+// y, of width sigma or -sigma percent of the largest side.
+TEST(ImageDerivatives, BlurIsDericheAlongXThenY) {
+  const CImg<double> a = randomImage(30, 20, 21), b = randomImage(30, 20, 22);
+  for (float sigma : {1.5f, -10.0f}) {
+    const float width = sigma > 0 ? sigma : -sigma * 30.0f / 100.0f;
+    CImg<double> smoothA(a), smoothDiff(b - a);
+    for (CImg<double>* img : {&smoothA, &smoothDiff}) {
+      img->deriche(width, 0, 'x', 1);
+      img->deriche(width, 0, 'y', 1);
+    }
+    const CImg<double> gx = gradSpline_X(a, sigma), gy = gradSpline_Y(a, sigma);
+    const CImg<double> gxRef = gradSpline_X(smoothA, 0), gyRef = gradSpline_Y(smoothA, 0);
+    const CImg<double> gt = grad_t(a, b, sigma);
+    cimg_forXY(gx, x, y) {
+      EXPECT_EQ(gx(x, y), gxRef(x, y)) << sigma << " at " << x << ", " << y;
+      EXPECT_EQ(gy(x, y), gyRef(x, y)) << sigma << " at " << x << ", " << y;
+      EXPECT_EQ(gt(x, y), smoothDiff(x, y)) << sigma << " at " << x << ", " << y;
+    }
+  }
+}
+
 TEST(ImageDerivativesDeath, RefusesImagesBeyond16BitSizes) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   const CImg<double> wide(32768, 1, 1, 1, 0.0), tall(1, 32768, 1, 1, 0.0), small(1, 1, 1, 1, 0.0);
@@ -154,6 +177,7 @@ TEST(Upsampling, SamplesHalfwayValuesAndRepeatedBorders) {
     for (int j = 10; j < w - 10; ++j) {
       EXPECT_NEAR(out(2 * j + 1, 2 * i), 1.5 * (j + 0.5) - 0.5 * i + 4.0, 1e-4);
       EXPECT_NEAR(out(2 * j + 1, 2 * i + 1), 1.5 * (j + 0.5) - 0.5 * (i + 0.5) + 4.0, 1e-4);
+      EXPECT_NEAR(out(2 * j, 2 * i + 1), 1.5 * j - 0.5 * (i + 0.5) + 4.0, 1e-4);
     }
 }
 
