@@ -6,7 +6,7 @@
 // read); outPtr, nx x ny floats supplied by the caller, written in raster
 // order; interpolationDegree, 3, 4 or 6; background, unused. Samples outside
 // the image are the mirrored coefficients (fold). Each returns 0, or 1 for an
-// unsupported degree after "ERROR - Unknown interpolation specification" on
+// unsupported degree after printing the unknown-degree error message on
 // standard output (no line end), leaving outPtr untouched.
 #ifndef VELMORA_SPLINE_DERIVATIVES_H
 #define VELMORA_SPLINE_DERIVATIVES_H
