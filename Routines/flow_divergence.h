@@ -12,7 +12,8 @@ struct CImg;
 
 // div(x, y) = (U(x+1, y) - U(x-1, y)) / 2 + (V(x, y+1) - V(x, y-1)) / 2,
 // neighbours outside the image clamped to the edge; computed in single
-// precision, returned as an nbc x nbl x 1 image.
+// precision, returned as an nbc x nbl x 1 image (a missing V slice counts
+// as zero; an empty field raises the image library's exception).
 cimg_library::CImg<double> divImOrder2(const cimg_library::CImg<double>& im);
 
 // Rebuilds the field from the spectra of its curl and (unless divNul) its

@@ -4,6 +4,7 @@
 // no distances, the wrappers, and the refused and repaired inputs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <functional>
@@ -347,6 +348,26 @@ TEST(GeneralisedHessian, StoredPatternEqualsTheCount) {
         EXPECT_EQ(expectedTotal, count);
         EXPECT_GT(frameZeros, 2LL * (nc + nl));
       }
+}
+
+TEST(GeneralisedHessian, RowOrder) {
+  // Pixel (6, 6) of a 12 x 12 image, lo = 3: its U row ascends; its V row
+  // starts with the U columns above it, distance rising, and only the
+  // diagonal partners (the axis couplings of V rows to U vanish): l = 1
+  // (5, 5), (7, 5); l = 2 (4, 4), (8, 4); l = 3 (3, 3), (9, 3); then its own
+  // U column and the diagonal partners below; the V columns then start
+  // from distance 3 down, at (3, 3).
+  const Inputs in(12, 12, 81);
+  const GeneralisedHessianRows h = in.rows(1, 1, 3, in.count(1, 1, 3));
+  const int p = 6 * 12 + 6;
+  const std::vector<int> uRow(h.col_ind.begin() + h.row_ptr[p],
+                              h.col_ind.begin() + h.row_ptr[p + 1]);
+  EXPECT_TRUE(std::is_sorted(uRow.begin(), uRow.end()));
+  EXPECT_EQ(uRow.size(), 2u + 12 + 12 + 12);  // centres, axis, diagonal, cross diagonal
+  const std::vector<int> vRowStart(h.col_ind.begin() + h.row_ptr[144 + p],
+                                   h.col_ind.begin() + h.row_ptr[144 + p] + 14);
+  EXPECT_EQ(vRowStart,
+            (std::vector<int>{65, 67, 52, 56, 39, 45, 78, 89, 91, 100, 104, 111, 117, 144 + 39}));
 }
 
 TEST(GeneralisedHessian, NoDistancesLeavesOneBlockPerPixel) {
