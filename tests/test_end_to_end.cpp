@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cmath>
 #include <random>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -231,7 +232,15 @@ TEST(EndToEnd, OutputFilesOverTheTile) {
   }
 }
 
-// Standard output of a small two-level run with the defaults, line for line.
+// Standard output with each evidence line (whose figures depend on the
+// images) replaced by "<evidence>".
+static std::string with_evidence_masked(const std::string& out) {
+  static const std::regex line("-log evidence = data energy \\+ -log occam = \\S+ \\+ \\S+ = \\S+\n");
+  return std::regex_replace(out, line, "<evidence>\n");
+}
+
+// Standard output of a small two-level run with the defaults, line for line:
+// one iteration per level, each with its two evidence lines.
 TEST(EndToEnd, ConsoleOutline) {
   ScratchDir dir("e2e_console");
   write_pgm(dir / "a.pgm", smooth_texture(30, 26, 0.0, 0.0, 5, 120.0, 80.0), 255);
@@ -243,12 +252,12 @@ TEST(EndToEnd, ConsoleOutline) {
   const std::string stars(64, '*');
   const std::string progress =
       "alpha=10  (alpha',beta)=(10,1); sigma_d= 50 (factorRobParam_d= 1); "
-      "sigma_r= 50 (factorRobParam_r= 1)\n";
+      "sigma_r= 50 (factorRobParam_r= 1)\n<evidence>\n<evidence>\n";
   const std::string expected = "image size before 30 26, and after expanding 32 28\n" + stars +
                                "\nResolution: 1\n" + stars + "\n" + progress +
                                "\n Recalage\n" + stars + "\nResolution: 0\n" + stars + "\n" +
                                progress + "run_UV_HS.motion\n\n ** End algorithm **\n";
-  EXPECT_EQ(r.out, expected);
+  EXPECT_EQ(with_evidence_masked(r.out), expected);
   EXPECT_TRUE(fs::exists(dir.path() / "run_UV_HS.motion"));
 }
 
@@ -277,9 +286,9 @@ TEST(EndToEnd, ConsoleOutlineWithInitialField) {
       "\n Recalage\n" + "image size before 16 16, and after expanding 16 16\n" + fieldPath +
       "\n" + stars + "\nResolution: 0\n" + stars + "\n" +
       "alpha=10  (alpha',beta)=(10,1); sigma_d= 50 (factorRobParam_d= 1); "
-      "sigma_r= 50 (factorRobParam_r= 1)\n" +
+      "sigma_r= 50 (factorRobParam_r= 1)\n<evidence>\n<evidence>\n" +
       "run_UV_HS.motion\n\n ** End algorithm **\n";
-  EXPECT_EQ(r.out, expected);
+  EXPECT_EQ(with_evidence_masked(r.out), expected);
 
   const RunResult m = run_program(dir.path(), with({"-inPath", dir / "missing.list"}, options));
   EXPECT_EQ(m.status, 1);
