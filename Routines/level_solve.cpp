@@ -106,11 +106,13 @@ FactoredSystem::FactoredSystem(int taille, int nombre, double* val, int* row_ptr
 
 FactoredSystem::~FactoredSystem() = default;
 
-int FactoredSystem::solve(const MV_Vector_double& B, CImg<double>& res, double tol) const {
+int FactoredSystem::solve(const MV_Vector_double& B, CImg<double>& res, double tol,
+                          int* iterations) const {
   MV_Vector_double X(taille_, 0.0);
   int max_iter = kMaxCgsIterations;
   double t = tol;
   const int code = CGS(*A_, X, B, *M_, max_iter, t);
+  if (iterations) *iterations = max_iter;
   if (code != 0) std::printf("no convergence (output CGS %d)", code);
   // The U block goes to slice 0, the V block to slice 1.
   const int nc = res.width(), nl = res.height(), nz = res.depth();

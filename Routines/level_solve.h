@@ -68,8 +68,11 @@ class FactoredSystem {
 
   int taille() const { return taille_; }
   // standard_CGS_inversion of B with this system: x from 0, at most 500
-  // iterations, last iterate into res, the CGS code returned.
-  int solve(const MV_Vector_double& B, cimg_library::CImg<double>& res, double tol) const;
+  // iterations, last iterate into res, the CGS code returned. When
+  // `iterations` is given it receives the number of CGS iterations done
+  // (500 when the solve did not converge).
+  int solve(const MV_Vector_double& B, cimg_library::CImg<double>& res, double tol,
+            int* iterations = nullptr) const;
 
  private:
   int taille_;

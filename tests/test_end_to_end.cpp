@@ -378,3 +378,81 @@ TEST(EndToEnd, RefusalsExitWithStatusOne) {
     EXPECT_FALSE(fs::exists(dir.path() / "out_UV_HS.motion"));
   }
 }
+
+namespace {
+
+// One level of an estimated run as its console shows it.
+struct LevelTrace {
+  int resol = -1;
+  std::vector<double> alphas;  // alpha of each progress line
+  int evidenceLines = 0;
+  bool thirdStrike = false;
+};
+
+std::vector<LevelTrace> level_traces(const std::string& out) {
+  std::vector<LevelTrace> levels;
+  std::istringstream in(out);
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("Resolution: ", 0) == 0) {
+      levels.emplace_back();
+      levels.back().resol = std::stoi(line.substr(12));
+    } else if (levels.empty()) {
+      continue;
+    } else if (line.rfind("alpha=", 0) == 0) {
+      levels.back().alphas.push_back(std::stod(line.substr(6)));
+    } else if (line.rfind("-log evidence = ", 0) == 0) {
+      ++levels.back().evidenceLines;
+    } else if (line == "CONVERGENCE 3 ... ") {
+      levels.back().thirdStrike = true;
+    }
+  }
+  return levels;
+}
+
+}  // namespace
+
+// An estimated run on a small synthetic pair: every level ends by the
+// relative-change test on alpha, by the third strike or by its cap (1 at
+// level 2, 10 at level 1), each iteration prints its two evidence lines,
+// every level starts again from -alphaInit, and the finest alpha is an
+// estimate, not the initial value. The flow stays accurate.
+TEST(EndToEnd, EstimatedRunEndsEachLevelByARule) {
+  ScratchDir dir("e2e_estimated");
+  const int W = 64, H = 64;
+  write_pgm(dir / "frame1.pgm", smooth_texture(W, H, 0.0, 0.0, 7), 1023);
+  write_pgm(dir / "frame2.pgm", smooth_texture(W, H, 1.25, -0.5, 7), 1023);
+  write_list(dir / "list", dir / "frame1.pgm", dir / "frame2.pgm", dir / "");
+  write_constant_flo(dir / "truth.flo", W, H, 1.25f, -0.5f);
+  const double alphaInit = 10.0, precision = 1e-3;
+  const RunResult r = run_program(
+      dir.path(), with({"-inPath", dir / "list", "-sigmaAlphaEstim", "true", "-sigmaBetaEstim",
+                        "true", "-nbItTrace", "8", "-multiresol", "3"},
+                       tile_options(W, H)));
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::vector<LevelTrace> levels = level_traces(r.out);
+  ASSERT_EQ(levels.size(), 3u) << r.out;
+  const int caps[] = {1000, 10, 1};
+  for (const LevelTrace& lv : levels) {
+    SCOPED_TRACE("level " + std::to_string(lv.resol));
+    const int n = static_cast<int>(lv.alphas.size());
+    const int cap = caps[lv.resol];
+    ASSERT_GE(n, 1);
+    EXPECT_LE(n, cap);
+    EXPECT_EQ(lv.evidenceLines, 2 * n);
+    // The convergence test compares the last change with precision * alpha
+    // (the printed alphas carry six digits: allow for their rounding).
+    const double last = lv.alphas[n - 1], before = n > 1 ? lv.alphas[n - 2] : alphaInit;
+    const bool changeTest = std::fabs(last - before) < (precision + 1e-5) * last;
+    EXPECT_TRUE(lv.thirdStrike || n == cap || changeTest) << r.out;
+    if (lv.thirdStrike) {
+      EXPECT_GE(n, 3);
+    }
+  }
+  EXPECT_NE(levels.back().alphas.back(), alphaInit);
+  const int border = 8;
+  const FlowErrors e = evaluate_flow(dir.path(), dir / "UV_HS.motion", dir / "truth.flo", border);
+  ASSERT_EQ(e.status, 0);
+  std::cout << "synthetic, estimated alpha " << levels.back().alphas.back() << ": AEE " << e.aee
+            << " px" << std::endl;
+  EXPECT_LT(e.aee, 0.1);
+}
