@@ -286,7 +286,8 @@ TEST(PriorEnergies, SecondOrderEqualsTheWeightedSumOverPixels) {
                   secondOrderDirect(U, V, z, p, periodic));
     }
     EXPECT_EQ(PriorEnergyHS_2nd(U, V, z, periodic), PriorEnergyHS_powK_2nd(U, V, z, 2.0, periodic));
-    EXPECT_EQ(PriorEnergyHS_2nd(U, V, periodic), PriorEnergyHS_2nd(U, V, unitWeights(W, H), periodic));
+    EXPECT_EQ(PriorEnergyHS_2nd(U, V, periodic),
+              PriorEnergyHS_2nd(U, V, unitWeights(W, H), periodic));
 
     // Power 0 turns every difference into 1: sum of both weights.
     double weights = 0.0;

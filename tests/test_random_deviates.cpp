@@ -39,7 +39,9 @@ long long powmod(long long b, long long e) {
 long long nth(long long s, long long n) { return mulmod(s, powmod(16807, n)); }
 
 // The uniform deviate of output index t: t / (2^31 - 1) in single precision.
-float scaled(long long t) { return static_cast<float>(static_cast<double>(t) * (1.0 / 2147483647.0)); }
+float scaled(long long t) {
+  return static_cast<float>(static_cast<double>(t) * (1.0 / 2147483647.0));
+}
 
 // Leaves gasdev with no spare deviate pending: a call that does not move the
 // seed cell returned a spare; a call that does left one, taken by a second call.
