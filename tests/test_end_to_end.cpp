@@ -456,3 +456,28 @@ TEST(EndToEnd, EstimatedRunEndsEachLevelByARule) {
             << " px" << std::endl;
   EXPECT_LT(e.aee, 0.1);
 }
+
+// RubberWhale with alpha and beta estimated: the estimate keeps the flow
+// accurate (0.50 px catches a broken estimate; the fixed alpha 10 gives
+// 0.25, the zero flow 1.26). Four probes per trace instead of 30 keep the
+// run affordable in every build; the estimates move by about 1e-3 px with
+// the probe count.
+TEST(EndToEnd, RubberWhaleWithEstimatedAlphaAndBeta) {
+  ScratchDir dir("e2e_rubberwhale_estimated");
+  const std::string data = std::string(VELMORA_SOURCE_DIR) + "/examples/RubberWhale/";
+  write_list(dir / "list", data + "frame10.pgm", data + "frame11.pgm", dir / "");
+  const RunResult r = run_program(
+      dir.path(), with({"-inPath", dir / "list", "-sigmaAlphaEstim", "true", "-sigmaBetaEstim",
+                        "true", "-nbItTrace", "4"},
+                       tile_options(584, 388)));
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::vector<LevelTrace> levels = level_traces(r.out);
+  ASSERT_EQ(levels.size(), 3u);
+  const FlowErrors e = evaluate_flow(dir.path(), dir / "UV_HS.motion", data + "flow10.flo");
+  ASSERT_EQ(e.status, 0);
+  std::cout << "RubberWhale, estimated: AEE " << e.aee << " px, finest alpha "
+            << levels.back().alphas.back() << " after " << levels.back().alphas.size()
+            << " iterations" << std::endl;
+  EXPECT_NE(levels.back().alphas.back(), 10.0);
+  EXPECT_LT(e.aee, 0.50);
+}
