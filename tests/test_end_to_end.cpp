@@ -7,7 +7,6 @@
 #include <chrono>
 #include <cmath>
 #include <random>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -235,8 +234,12 @@ TEST(EndToEnd, OutputFilesOverTheTile) {
 // Standard output with each evidence line (whose figures depend on the
 // images) replaced by "<evidence>".
 static std::string with_evidence_masked(const std::string& out) {
-  static const std::regex line("-log evidence = data energy \\+ -log occam = \\S+ \\+ \\S+ = \\S+\n");
-  return std::regex_replace(out, line, "<evidence>\n");
+  const std::string prefix = "-log evidence = data energy + -log occam = ";
+  std::istringstream in(out);
+  std::string masked;
+  for (std::string line; std::getline(in, line);)
+    masked += (line.rfind(prefix, 0) == 0 ? std::string("<evidence>") : line) + "\n";
+  return masked;
 }
 
 // Standard output of a small two-level run with the defaults, line for line:
