@@ -9,21 +9,34 @@
 #include "run_parameters.h"
 #include "run_setup.h"
 
-// Hyper-parameter step of one iteration at level level.resol: may update
-// h (alpha, beta, the robust parameters and factors, the "_tmp" values).
-// Returns d, the change of alpha in this step (0 when alpha is not
-// re-estimated). Not built yet: changes nothing and returns 0.
+// Hyper-parameter step of one iteration at level level.resol: with
+// -sigmaBetaEstim, beta from evidence_betaHS at the current alpha; then,
+// with -sigmaAlphaEstim, alpha from evidence_alphaHS with the new beta.
+// An estimate is adopted only when it is finite and positive (see
+// adopt_estimate). Returns d = |alpha before - alpha after| (0 when alpha
+// is not re-estimated or the estimate was not adopted).
 double hyperparameter_step(const RunParameters& p, const RunSetup& s, HyperParameters& h,
                            const LevelState& level);
 
 // Evidence step, run after the progress line and before the iteration
-// count is incremented: sets level.currentEvidence1 and currentEvidence2.
-// Not built yet: does nothing.
+// count is incremented: level.currentEvidence1 and currentEvidence2, the
+// negative log-evidences of the first- and second-order priors at the
+// current alpha and beta (each prints its line).
 void evidence_step(const RunParameters& p, const RunSetup& s, const HyperParameters& h,
                    LevelState& level);
 
-// Three-strike rule, run after the count is incremented: returns true when
-// the iteration must end at once. Not built yet: always false.
+// Three-strike rule, run after the count is incremented. An iteration is a
+// strike when the order-1 evidence is above its running minimum, or the
+// order-2 one above its own from the third iteration of the level on;
+// otherwise both minima are updated and the strike count restarts. The
+// third consecutive strike prints "CONVERGENCE 3 ... " and returns true:
+// the iteration ends at once.
 bool three_strike_rule(LevelState& level);
+
+// current = estimate when the estimate is a finite positive number (a data
+// precision or a regularisation weight must be); otherwise current is kept
+// and one line on standard output names the value kept and the estimate
+// refused. Returns whether the estimate was adopted.
+bool adopt_estimate(const char* name, double& current, double estimate);
 
 #endif

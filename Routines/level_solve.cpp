@@ -99,17 +99,20 @@ bool HornAndSchunck(CImg<double>& UV, const CImg<double>& UVtil, const CImg<doub
       });
 }
 
-int standard_CGS_inversion(int taille, int nombre, double* val, int* row_ptr, int* col_ind,
-                           MV_Vector_double B, CImg<double>& res, double tol) {
-  MV_Vector_double X(taille, 0.0);
-  int code = 0;
-  {
-    const CompRow_Mat_double Ar(taille, taille, nombre, val, row_ptr, col_ind, 0);
-    const CompRow_ILUPreconditioner_double A(Ar);
-    int max_iter = kMaxCgsIterations;
-    double t = tol;
-    code = CGS(Ar, X, B, A, max_iter, t);
-  }
+FactoredSystem::FactoredSystem(int taille, int nombre, double* val, int* row_ptr, int* col_ind)
+    : taille_(taille),
+      A_(std::make_unique<CompRow_Mat_double>(taille, taille, nombre, val, row_ptr, col_ind, 0)),
+      M_(std::make_unique<CompRow_ILUPreconditioner_double>(*A_)) {}
+
+FactoredSystem::~FactoredSystem() = default;
+
+int FactoredSystem::solve(const MV_Vector_double& B, CImg<double>& res, double tol,
+                          int* iterations) const {
+  MV_Vector_double X(taille_, 0.0);
+  int max_iter = kMaxCgsIterations;
+  double t = tol;
+  const int code = CGS(*A_, X, B, *M_, max_iter, t);
+  if (iterations) *iterations = max_iter;
   if (code != 0) std::printf("no convergence (output CGS %d)", code);
   // The U block goes to slice 0, the V block to slice 1.
   const int nc = res.width(), nl = res.height(), nz = res.depth();
@@ -117,6 +120,12 @@ int standard_CGS_inversion(int taille, int nombre, double* val, int* row_ptr, in
     for (int y = 0; y < nl; ++y)
       for (int x = 0; x < nc; ++x) res(x, y, z) = X(y * nc + x + z * nc * nl);
   return code;
+}
+
+int standard_CGS_inversion(int taille, int nombre, double* val, int* row_ptr, int* col_ind,
+                           MV_Vector_double B, CImg<double>& res, double tol) {
+  const FactoredSystem system(taille, nombre, val, row_ptr, col_ind);
+  return system.solve(B, res, tol);
 }
 
 int standard_CGS_inversion(int taille, int nombre, double* val, int* row_ptr, int* col_ind,

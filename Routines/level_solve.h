@@ -8,7 +8,12 @@
 // the caller's; the matrix copies them.
 #pragma once
 
+#include <memory>
+
 #include "mvvd.h"
+
+class CompRow_Mat_double;
+class CompRow_ILUPreconditioner_double;
 
 namespace cimg_library {
 template <typename T> struct CImg;
@@ -48,6 +53,32 @@ bool HornAndSchunck(cimg_library::CImg<double>& UV, const cimg_library::CImg<dou
 // without a line end.
 int standard_CGS_inversion(int taille, int nombre, double* val, int* row_ptr, int* col_ind,
                            MV_Vector_double B, cimg_library::CImg<double>& res, double tol);
+
+// A compressed-row system and its ILU(0) factors, built once from the raw
+// arrays (copied; the caller keeps them) and solved for many right-hand
+// sides. Every solve is the one of standard_CGS_inversion: the same
+// iterates, codes and console message, without rebuilding the matrix and
+// the factors, which are the same for every right-hand side.
+class FactoredSystem {
+ public:
+  FactoredSystem(int taille, int nombre, double* val, int* row_ptr, int* col_ind);
+  ~FactoredSystem();
+  FactoredSystem(const FactoredSystem&) = delete;
+  FactoredSystem& operator=(const FactoredSystem&) = delete;
+
+  int taille() const { return taille_; }
+  // standard_CGS_inversion of B with this system: x from 0, at most 500
+  // iterations, last iterate into res, the CGS code returned. When
+  // `iterations` is given it receives the number of CGS iterations done
+  // (500 when the solve did not converge).
+  int solve(const MV_Vector_double& B, cimg_library::CImg<double>& res, double tol,
+            int* iterations = nullptr) const;
+
+ private:
+  int taille_;
+  std::unique_ptr<CompRow_Mat_double> A_;
+  std::unique_ptr<CompRow_ILUPreconditioner_double> M_;
+};
 
 // The same with tol = 1e-6.
 int standard_CGS_inversion(int taille, int nombre, double* val, int* row_ptr, int* col_ind,

@@ -14,9 +14,13 @@
 //                                     system (matrix and ILU(0) built once);
 //   BM_MatrixAndIlu/size/periodic     the copy into a compressed-row matrix
 //                                     and its ILU(0) factorisation;
-//   BM_Assembly/size/periodic         fillingSparseHessian_A_HS alone.
-// Counters: cgs_iters (iterations to 1e-6), unknowns, and for the CGS run
-// time_per_unknown_iter (time per CGS iteration per unknown).
+//   BM_Assembly/size/periodic         fillingSparseHessian_A_HS alone;
+//   BM_TraceInvAAr/size/periodic      one CGS_randomB_traceInvAAr call with
+//                                     30 probes (tolerance 1e-6) on the
+//                                     level's Hessian, link weights 1.
+// Counters: cgs_iters (iterations to 1e-6; for the trace estimate the mean
+// over its 30 probes, solved again outside the timing), unknowns, and for
+// the CGS run time_per_unknown_iter (time per CGS iteration per unknown).
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -32,6 +36,8 @@
 #include "mvblasd.h"
 #include "mvvd.h"
 #include "operators.h"
+#include "random_deviates.h"
+#include "trace_estimators.h"
 
 using cimg_library::CImg;
 using cimg_library::CImgList;
@@ -169,6 +175,42 @@ void BM_Assembly(benchmark::State& state) {
   state.counters["unknowns"] = 2.0 * lv.n * lv.n;
 }
 
+constexpr int kTraceProbes = 30;
+
+// Mean CGS iterations of the probe solves of one trace estimate: the same
+// number of Gaussian probes drawn as the estimator draws them.
+double meanProbeIterations(System& s, int n) {
+  const FactoredSystem A(s.taille, s.nombre, s.val.data(), s.ptr.data(), s.col.data());
+  long idum = probe_seed();
+  MV_Vector_double z(s.taille, 0.0);
+  CImg<double> X(n, n, 2, 1, 0.0);
+  const int ncnl = n * n;
+  double total = 0.0;
+  for (int it = 0; it < kTraceProbes; ++it) {
+    for (int p = 0; p < ncnl; ++p) {
+      z(p) = gasdev(&idum);
+      z(ncnl + p) = gasdev(&idum);
+    }
+    int iters = 0;
+    A.solve(z, X, 1e-6, &iters);
+    total += iters;
+  }
+  return total / kTraceProbes;
+}
+
+void BM_TraceInvAAr(benchmark::State& state) {
+  const SyntheticLevel lv(static_cast<int>(state.range(0)));
+  const bool periodic = state.range(1) != 0;
+  System s(lv, periodic);
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(CGS_randomB_traceInvAAr(s.taille, s.nombre, lv.n, lv.n, s.val.data(),
+                                                     s.ptr.data(), s.col.data(), lv.z,
+                                                     kTraceProbes, 1e-6, periodic));
+  }
+  state.counters["cgs_iters"] = meanProbeIterations(s, lv.n);
+  state.counters["unknowns"] = s.taille;
+}
+
 void levelArgs(benchmark::internal::Benchmark* b) {
   for (int size : {256, 512})
     for (int periodic : {0, 1}) b->Args({size, periodic});
@@ -181,3 +223,4 @@ BENCHMARK(BM_HornAndSchunck)->Apply(levelArgs);
 BENCHMARK(BM_CgsIterations)->Apply(levelArgs);
 BENCHMARK(BM_MatrixAndIlu)->Apply(levelArgs);
 BENCHMARK(BM_Assembly)->Apply(levelArgs);
+BENCHMARK(BM_TraceInvAAr)->Args({512, 0})->ArgNames({"size", "periodic"})->Unit(benchmark::kSecond)->Iterations(1)->Repetitions(3);

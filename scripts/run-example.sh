@@ -13,7 +13,7 @@ cd "$top"
 
 bash scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
-cmake --build build -j "$(nproc)" --target Velmora
+cmake --build build -j "$(nproc)" --target Velmora flow_eval
 
 mkdir -p out
 ./build/Velmora -inPath examples/RubberWhale.list -dx 584 -dy 388 -Dx 584 -Dy 388
@@ -21,3 +21,5 @@ mkdir -p out
 echo
 echo "run-example: outputs in $top/out:"
 ls -l out/UV_HS.motion out/UV_HSDataOut.pgm out/UV_HSRegOutX.pgm out/UV_HSRegOutY.pgm
+echo "run-example: against the ground truth:"
+./build/tests/flow_eval out/UV_HS.motion examples/RubberWhale/flow10.flo
