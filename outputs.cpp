@@ -1,9 +1,13 @@
 #include "outputs.h"
 
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <iostream>
 
 #include "image_utils.h"
 #include "motion_file.h"
+#include "output_file.h"
 
 using cimg_library::CImg;
 
@@ -37,3 +41,20 @@ void write_outputs(const RunParameters& p, RunSetup& s,
 }
 
 void print_closing_line() { std::cout << "\n ** End algorithm **" << std::endl; }
+
+void print_no_convergence_line() {
+  std::cout.flush();
+  std::fprintf(stderr,
+               "Velmora: the level solve did not converge in the last iteration of the finest "
+               "level; the outputs hold the increment of the solve before it (exit status %d)\n",
+               kExitNoConvergence);
+}
+
+std::string check_output_folder(const char* prefix) {
+  OutputFile probe(output_file_name(prefix, kMotionSuffix));
+  if (probe.ok()) return "";
+  const std::string reason = std::strerror(errno);
+  const std::string folder = folder_of(output_file_name(prefix, kMotionSuffix));
+  return "Can't create files in the folder \"" + (folder.empty() ? std::string(".") : folder) +
+         "\" of the output prefix \"" + prefix + "\": " + reason;
+}

@@ -1,0 +1,66 @@
+#include "output_file.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// The process's file-creation mask (read by setting it and putting it back).
+mode_t creation_mask() {
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return mask;
+}
+
+}  // namespace
+
+std::string folder_of(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+OutputFile::OutputFile(const std::string& path, mode_t mode) : path_(path) {
+  const std::string pattern = folder_of(path) + ".velmora-XXXXXX";
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  const int fd = ::mkstemp(name.data());
+  if (fd < 0) return;
+  temp_ = name.data();
+  if (::fchmod(fd, mode & ~creation_mask()) != 0 || !(stream_ = ::fdopen(fd, "wb"))) {
+    const int error = errno;
+    ::close(fd);
+    ::unlink(temp_.c_str());
+    temp_.clear();
+    errno = error;
+  }
+}
+
+OutputFile::~OutputFile() { discard(); }
+
+void OutputFile::discard() {
+  if (stream_) std::fclose(stream_);
+  stream_ = nullptr;
+  if (!temp_.empty()) ::unlink(temp_.c_str());
+  temp_.clear();
+}
+
+bool OutputFile::commit() {
+  if (!stream_) return false;
+  bool written = std::ferror(stream_) == 0 && std::fflush(stream_) == 0;
+  int error = errno;
+  if (written && ::fsync(::fileno(stream_)) != 0) written = false, error = errno;
+  if (std::fclose(stream_) != 0 && written) written = false, error = errno;
+  stream_ = nullptr;
+  if (written && std::rename(temp_.c_str(), path_.c_str()) != 0) written = false, error = errno;
+  if (!written) {
+    ::unlink(temp_.c_str());
+    if (error == 0) error = EIO;
+  }
+  temp_.clear();
+  errno = error;
+  return written;
+}

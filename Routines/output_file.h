@@ -1,0 +1,46 @@
+// Output files written whole or not at all: the contents go to a temporary
+// file in the destination's folder, which is renamed to the final name only
+// once every byte is written and flushed, so that the final name never holds
+// a partial file and an earlier complete file is never replaced by one.
+#ifndef VELMORA_OUTPUT_FILE_H
+#define VELMORA_OUTPUT_FILE_H
+
+#include <cstdio>
+#include <string>
+
+#include <sys/types.h>
+
+class OutputFile {
+ public:
+  // Creates the temporary file beside path ("<folder>/.velmora-XXXXXX"),
+  // with the permission bits mode less the process's umask, as a newly
+  // created path would have. ok() tells whether that worked (errno is then
+  // the reason of the failure).
+  explicit OutputFile(const std::string& path, mode_t mode = 0666);
+  // Removes the temporary file unless commit() renamed it.
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  bool ok() const { return stream_ != nullptr; }
+  // The stream to write the contents to (null when !ok()).
+  std::FILE* stream() const { return stream_; }
+
+  // Flushes, syncs and closes the temporary file and renames it to the final
+  // name. Returns false, with the temporary file removed and errno set, when
+  // any write, the flush, the close or the rename failed (or !ok()).
+  bool commit();
+
+  // Closes and removes the temporary file without touching the final name.
+  void discard();
+
+ private:
+  std::string path_, temp_;
+  std::FILE* stream_ = nullptr;
+};
+
+// Folder part of path, up to and including its last '/' ("" for a bare
+// file name, which lies in the current folder).
+std::string folder_of(const std::string& path);
+
+#endif
