@@ -141,7 +141,7 @@ std::string read_text_raster(std::istream& in, const char* path, int type, unsig
       v = static_cast<unsigned long>(c - '0');
     } else {
       if (!pnm_token(in, token)) break;
-      if (!parse_count(token, maxval, v))
+      if (!parse_count(token, 65535, v))
         return about(path, "has a sample that is not a decimal integer (\"" +
                                token.substr(0, 20) + "\").");
       if (v > maxval) return above_maximum(path, v, maxval);
@@ -192,18 +192,24 @@ std::string read_pnm_grey(const char* path, CImg<double>& image) {
 
 std::string check_samples(const char* path, const CImg<double>& image) {
   if (image.is_empty()) return "";
+  std::ostringstream s;
   double largest = image[0], smallest = image[0];
   for (const double v : image) {
-    if (std::isnan(v)) return about(path, "has a sample that is not a number.");
+    if (std::isnan(v)) {
+      s << "has a sample that is not a number";
+      break;
+    }
     largest = v > largest ? v : largest;
     smallest = v < smallest ? v : smallest;
   }
-  if (largest <= kMaxSample && smallest >= 0.0) return "";
-  std::ostringstream s;
-  if (largest > kMaxSample)
-    s << "has samples up to " << largest;
-  else
-    s << "has a sample of " << smallest;
+  if (s.tellp() == 0) {
+    if (largest > kMaxSample)
+      s << "has samples up to " << largest;
+    else if (smallest < 0.0)
+      s << "has a sample of " << smallest;
+    else
+      return "";
+  }
   return about(path, s.str() + "; samples must lie from 0 to 1023 (8- or 10-bit images; "
                                "1022 and 1023 mark invalid samples).");
 }

@@ -1,8 +1,6 @@
 #include "outputs.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <iostream>
 
 #include "image_utils.h"
@@ -51,10 +49,10 @@ void print_no_convergence_line() {
 }
 
 std::string check_output_folder(const char* prefix) {
-  OutputFile probe(output_file_name(prefix, kMotionSuffix));
-  if (probe.ok()) return "";
-  const std::string reason = std::strerror(errno);
-  const std::string folder = folder_of(output_file_name(prefix, kMotionSuffix));
+  const std::string name = output_file_name(prefix, kMotionSuffix);
+  const std::string reason = check_folder_writable(name);
+  if (reason.empty()) return "";
+  const std::string folder = folder_of(name);
   return "Can't create files in the folder \"" + (folder.empty() ? std::string(".") : folder) +
          "\" of the output prefix \"" + prefix + "\": " + reason;
 }

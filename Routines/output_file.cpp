@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include <sys/stat.h>
@@ -23,14 +24,41 @@ std::string folder_of(const std::string& path) {
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
-OutputFile::OutputFile(const std::string& path, mode_t mode) : path_(path) {
+std::string check_folder_writable(const std::string& path) {
   const std::string pattern = folder_of(path) + ".velmora-XXXXXX";
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  const int fd = ::mkstemp(name.data());
+  if (fd < 0) return std::strerror(errno);
+  ::close(fd);
+  ::unlink(name.data());
+  return "";
+}
+
+OutputFile::OutputFile(const std::string& path, mode_t mode) : path_(path) {
+  mode &= ~creation_mask();
+  struct stat target;
+  if (::stat(path.c_str(), &target) == 0) {
+    if (!S_ISREG(target.st_mode)) {
+      stream_ = std::fopen(path.c_str(), "wb");  // a device or a pipe (a folder fails)
+      return;
+    }
+    struct stat link;
+    if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+      char* resolved = ::realpath(path.c_str(), nullptr);
+      if (!resolved) return;
+      path_ = resolved;
+      std::free(resolved);
+    }
+    mode = target.st_mode & 07777;  // a replaced file keeps its permissions
+  }
+  const std::string pattern = folder_of(path_) + ".velmora-XXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
   const int fd = ::mkstemp(name.data());
   if (fd < 0) return;
   temp_ = name.data();
-  if (::fchmod(fd, mode & ~creation_mask()) != 0 || !(stream_ = ::fdopen(fd, "wb"))) {
+  if (::fchmod(fd, mode) != 0 || !(stream_ = ::fdopen(fd, "wb"))) {
     const int error = errno;
     ::close(fd);
     ::unlink(temp_.c_str());
@@ -52,6 +80,12 @@ bool OutputFile::commit() {
   if (!stream_) return false;
   bool written = std::ferror(stream_) == 0 && std::fflush(stream_) == 0;
   int error = errno;
+  if (temp_.empty()) {  // a device or a pipe
+    if (std::fclose(stream_) != 0 && written) written = false, error = errno;
+    stream_ = nullptr;
+    errno = written ? 0 : (error ? error : EIO);
+    return written;
+  }
   if (written && ::fsync(::fileno(stream_)) != 0) written = false, error = errno;
   if (std::fclose(stream_) != 0 && written) written = false, error = errno;
   stream_ = nullptr;

@@ -2,6 +2,9 @@
 // file in the destination's folder, which is renamed to the final name only
 // once every byte is written and flushed, so that the final name never holds
 // a partial file and an earlier complete file is never replaced by one.
+// A final name that is a symbolic link to a file is replaced at the link's
+// target; one that names an existing file other than a regular one (a
+// device, a pipe) is written to directly, as it cannot be replaced.
 #ifndef VELMORA_OUTPUT_FILE_H
 #define VELMORA_OUTPUT_FILE_H
 
@@ -14,8 +17,9 @@ class OutputFile {
  public:
   // Creates the temporary file beside path ("<folder>/.velmora-XXXXXX"),
   // with the permission bits mode less the process's umask, as a newly
-  // created path would have. ok() tells whether that worked (errno is then
-  // the reason of the failure).
+  // created path would have, or those of the file it replaces (or opens a
+  // device or pipe path for writing).
+  // ok() tells whether that worked (errno is then the reason of the failure).
   explicit OutputFile(const std::string& path, mode_t mode = 0666);
   // Removes the temporary file unless commit() renamed it.
   ~OutputFile();
@@ -29,18 +33,23 @@ class OutputFile {
   // Flushes, syncs and closes the temporary file and renames it to the final
   // name. Returns false, with the temporary file removed and errno set, when
   // any write, the flush, the close or the rename failed (or !ok()).
+  // A device or pipe is flushed and closed.
   bool commit();
 
   // Closes and removes the temporary file without touching the final name.
   void discard();
 
  private:
-  std::string path_, temp_;
+  std::string path_, temp_;  // temp_ is empty when writing to path_ directly
   std::FILE* stream_ = nullptr;
 };
 
 // Folder part of path, up to and including its last '/' ("" for a bare
 // file name, which lies in the current folder).
 std::string folder_of(const std::string& path);
+
+// "" when a file can be created in the folder of path (tried by creating
+// and removing a temporary file there), else the system's reason.
+std::string check_folder_writable(const std::string& path);
 
 #endif
