@@ -19,7 +19,7 @@ using namespace velmora_test;
 namespace {
 
 constexpr int kSide = 16;
-constexpr int kCases = 300;
+constexpr int kCases = 1000;
 
 std::string pgm_bytes(double shift) {
   std::string s = "P5\n16 16\n255\n";
