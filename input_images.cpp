@@ -70,8 +70,7 @@ bool parse_count(const std::string& text, unsigned long cap, unsigned long& valu
 std::string above_maximum(const char* path, unsigned long v, unsigned long maxval) {
   return about(path, "has a sample of " +
                          (v > 65535 ? std::string("more than 65535") : std::to_string(v)) +
-                         ", above the maximum value " + std::to_string(maxval) +
-                         " of its header.");
+                         ", above the maximum value " + std::to_string(maxval) + " of its header.");
 }
 
 // Raster of a binary file: W x H x channels samples of one byte (maximum
@@ -142,15 +141,15 @@ std::string read_text_raster(std::istream& in, const char* path, int type, unsig
     } else {
       if (!pnm_token(in, token)) break;
       if (!parse_count(token, 65535, v))
-        return about(path, "has a sample that is not a decimal integer (\"" +
-                               token.substr(0, 20) + "\").");
+        return about(
+            path, "has a sample that is not a decimal integer (\"" + token.substr(0, 20) + "\").");
       if (v > maxval) return above_maximum(path, v, maxval);
     }
     if (k % channels == 0) grey[k / channels] = static_cast<std::uint16_t>(v);
   }
   if (k < count)
-    return about(path, "holds less data than its header announces (" + std::to_string(k) +
-                           " of " + std::to_string(count) + " samples).");
+    return about(path, "holds less data than its header announces (" + std::to_string(k) + " of " +
+                           std::to_string(count) + " samples).");
   return "";
 }
 
@@ -168,7 +167,8 @@ std::string read_pnm_grey(const char* path, CImg<double>& image) {
   unsigned long W = 0, H = 0, maxval = 1;
   if (!pnm_token(in, token) || !parse_count(token, kMaxImageSide, W)) return bad;
   if (!pnm_token(in, token) || !parse_count(token, kMaxImageSide, H)) return bad;
-  if (W > static_cast<unsigned long>(kMaxImageSide) || H > static_cast<unsigned long>(kMaxImageSide))
+  if (W > static_cast<unsigned long>(kMaxImageSide) ||
+      H > static_cast<unsigned long>(kMaxImageSide))
     return std::string("Refused: the image ") + path + " is larger than " +
            std::to_string(kMaxImageSide) + " pixels per side; images are limited to " +
            std::to_string(kMaxImageSide) + " pixels per side.";
@@ -180,9 +180,9 @@ std::string read_pnm_grey(const char* path, CImg<double>& image) {
   }
 
   std::vector<std::uint16_t> grey;
-  const std::string failed =
-      type >= 4 ? read_binary_raster(in, path, type, W, H, channels, maxval, grey)
-                : read_text_raster(in, path, type, W, H, channels, maxval, grey);
+  const std::string failed = type >= 4
+                                 ? read_binary_raster(in, path, type, W, H, channels, maxval, grey)
+                                 : read_text_raster(in, path, type, W, H, channels, maxval, grey);
   if (!failed.empty()) return failed;
   image.assign(static_cast<int>(W), static_cast<int>(H), 1, 1);
   for (std::size_t k = 0; k < grey.size(); ++k)
@@ -210,8 +210,9 @@ std::string check_samples(const char* path, const CImg<double>& image) {
     else
       return "";
   }
-  return about(path, s.str() + "; samples must lie from 0 to 1023 (8- or 10-bit images; "
-                               "1022 and 1023 mark invalid samples).");
+  return about(path, s.str() +
+                         "; samples must lie from 0 to 1023 (8- or 10-bit images; "
+                         "1022 and 1023 mark invalid samples).");
 }
 
 CImg<double> load_grey_image(const char* path) {

@@ -125,8 +125,8 @@ bool is_double_text(const char* text) {
 
 std::string invalid(const std::string& value, const char* option, const char* what,
                     const char* accepted) {
-  return "invalid value " + value + " for " + option + " (" + what + "accepted range: " +
-         accepted + ")";
+  return "invalid value " + value + " for " + option + " (" + what + "accepted range: " + accepted +
+         ")";
 }
 
 // A double as the messages show it: %g (6 significant digits).
@@ -258,8 +258,8 @@ std::string check_arguments(int argc, const char* const* argv) {
       continue;
     }
     if (!has_value)
-      return std::string("option ") + arg + " is missing its value (accepted range: " +
-             rule->accepted + ")";
+      return std::string("option ") + arg +
+             " is missing its value (accepted range: " + rule->accepted + ")";
     const char* value = argv[++k];
     if (rule->kind == 'i' && !is_int_text(value))
       return invalid(value, arg, "not a whole integer; ", rule->accepted);
@@ -283,13 +283,14 @@ std::string check_run_parameters(const RunParameters& p) {
   const struct {
     const char* name;
     int value, least;
-  } counts[] = {{"-dy", p.dy, 1}, {"-dx", p.dx, 1}, {"-ofy", p.ofy, 0},
+  } counts[] = {{"-dy", p.dy, 1},   {"-dx", p.dx, 1}, {"-ofy", p.ofy, 0},
                 {"-ofx", p.ofx, 0}, {"-Dx", p.Dx, 1}, {"-Dy", p.Dy, 1}};
   for (const auto& c : counts)
     if (c.value < c.least) return refuse_int(c.name, c.value);
   if (!norm_code(p.norm)) return refuse_double("-norm", p.norm);
   if (!norm_code(p.normRegRob)) return refuse_int("-normRegRob", p.normRegRob);
-  if (p.norm != 2.0 && !finite_positive(p.sigma_obs)) return refuse_double("-sigma_obs", p.sigma_obs);
+  if (p.norm != 2.0 && !finite_positive(p.sigma_obs))
+    return refuse_double("-sigma_obs", p.sigma_obs);
   if (p.normRegRob != 2 && !finite_positive(p.sigma_reg))
     return refuse_double("-sigma_reg", p.sigma_reg);
   if (!finite_non_negative(p.sigBlur)) return refuse_double("-sigBlur", p.sigBlur);

@@ -64,8 +64,7 @@ std::string check_run_sizes(const RunParameters& p);
 // Refusals once the images are loaded: the tile (ofx, ofy, dxOrig x dyOrig)
 // must lie inside image 1 (width1 x height1), the Dx x Dy extent inside
 // image 2. Returns "" or a one-line message with the sizes (no line end).
-std::string check_tile_in_image1(const RunParameters& p, const char* path, int width1,
-                                 int height1);
+std::string check_tile_in_image1(const RunParameters& p, const char* path, int width1, int height1);
 std::string check_extent_in_image2(const RunParameters& p, const char* path, int width2,
                                    int height2);
 

@@ -8,10 +8,10 @@
 #ifndef VELMORA_OUTPUT_FILE_H
 #define VELMORA_OUTPUT_FILE_H
 
+#include <sys/types.h>
+
 #include <cstdio>
 #include <string>
-
-#include <sys/types.h>
 
 class OutputFile {
  public:

@@ -126,8 +126,8 @@ CImg<float> read_aUVFile(const char* filename, int dx, int dy, int Dx, int Dy, i
     ++number;
     if (line.find_first_not_of(" \t\r\f\v") != std::string::npos)
       refuse(where() + ": the file holds more than the " + std::to_string(Dx) + " x " +
-             std::to_string(Dy) + " = " +
-             std::to_string(static_cast<long long>(Dx) * Dy) + " lines of the field");
+             std::to_string(Dy) + " = " + std::to_string(static_cast<long long>(Dx) * Dy) +
+             " lines of the field");
   }
   return result;
 }

@@ -67,8 +67,8 @@ void read_path(std::string ifn1, int nbIm, char** fileIm, int nbNeeded) {
         std::exit(1);
       }
       if (i < nbNeeded) {
-        std::fprintf(stderr, "The list file %s has %d line(s); %d are needed.\n", ifn1.c_str(),
-                     i, nbNeeded);
+        std::fprintf(stderr, "The list file %s has %d line(s); %d are needed.\n", ifn1.c_str(), i,
+                     nbNeeded);
         std::exit(1);
       }
       fileIm[i][0] = '\0';

@@ -367,19 +367,20 @@ TEST(EndToEnd, RefusalsExitWithStatusOne) {
     std::vector<std::string> message;  // pieces expected in standard error, in order
   };
   const std::vector<std::string> tile = tile_options(16, 16);
-  const auto list = [&](const std::string& name) {
-    return with({"-inPath", dir / name}, tile);
-  };
+  const auto list = [&](const std::string& name) { return with({"-inPath", dir / name}, tile); };
   const std::vector<std::string> uvinit = {"-UVinit", "true"};
   const std::vector<Case> cases = {
       {"list file missing", list("none.list"), {"none.list"}},
       {"list file of two lines", list("two.list"), {"two.list has 2 line(s); 3 are needed"}},
       {"list line too long", list("long.list"), {"long.list is longer than 499 characters"}},
-      {"five lines needed with -UVinit", with(list("four.list"), uvinit),
+      {"five lines needed with -UVinit",
+       with(list("four.list"), uvinit),
        {"four.list has 4 line(s); 5 are needed"}},
-      {"list file on an endless device", with({"-inPath", "/dev/zero"}, tile),
+      {"list file on an endless device",
+       with({"-inPath", "/dev/zero"}, tile),
        {"Line 1 of the list file /dev/zero is longer than 499 characters"}},
-      {"output folder missing", list("nodir.list"),
+      {"output folder missing",
+       list("nodir.list"),
        {"Can't create files in the folder", "nodir/", "No such file or directory"}},
       {"truncated 8-bit image", list("short.list"), {"short.pgm", "less data"}},
       {"truncated 16-bit image", list("short16.list"), {"short16.pgm", "less data"}},
@@ -388,14 +389,18 @@ TEST(EndToEnd, RefusalsExitWithStatusOne) {
       {"unreadable image", list("garbage.list"), {"image library error"}},
       {"12-bit image", list("deep.list"), {"deep.pgm has samples up to", "from 0 to 1023"}},
       {"maximum value 0", list("max0.list"), {"max0.pgm has the maximum value 0"}},
-      {"sample above the maximum value", list("above.list"),
+      {"sample above the maximum value",
+       list("above.list"),
        {"above.pgm has a sample of 101, above the maximum value 100"}},
-      {"text sample that is no number", list("text.list"),
+      {"text sample that is no number",
+       list("text.list"),
        {"text.pgm has a sample that is not a decimal integer (\"x\")"}},
-      {"default tile on a 16 x 16 image", {"-inPath", dir / "ok.list"},
+      {"default tile on a 16 x 16 image",
+       {"-inPath", dir / "ok.list"},
        {"the tile of 256 x 256 pixels", "inside image 1", "a.pgm of 16 x 16 pixels"}},
       {"tile offset past image 1",
-       {"-inPath", dir / "small.list", "-dx", "8", "-dy", "8", "-ofx", "5", "-Dx", "16", "-Dy", "16"},
+       {"-inPath", dir / "small.list", "-dx", "8", "-dy", "8", "-ofx", "5", "-Dx", "16", "-Dy",
+        "16"},
        {"the tile of 8 x 8 pixels at column 5, row 0", "small.pgm of 12 x 12 pixels"}},
       {"whole-image size past image 2",
        {"-inPath", dir / "ok.list", "-dx", "8", "-dy", "8", "-Dx", "20000", "-Dy", "16"},
@@ -410,18 +415,21 @@ TEST(EndToEnd, RefusalsExitWithStatusOne) {
        {"-inPath", dir / "ok.list", "-dx", "16", "-dy", "32765", "-Dx", "16", "-Dy", "32765"},
        {"32768", "exceeds 32767"}},
       {"-UVinit window past the field",
-       {"-inPath", dir / "ok.list", "-UVinit", "true", "-dx", "15", "-dy", "16", "-Dx", "16",
-        "-Dy", "16", "-ofx", "1", "-multiresol", "1"},
+       {"-inPath", dir / "ok.list", "-UVinit", "true", "-dx", "15", "-dy", "16", "-Dx", "16", "-Dy",
+        "16", "-ofx", "1", "-multiresol", "1"},
        {"-UVinit", "inside the 16 x 16 field"}},
       {"-UVinit window with padding past the field",
-       {"-inPath", dir / "ok.list", "-UVinit", "true", "-dx", "15", "-dy", "16", "-Dx", "15",
-        "-Dy", "16", "-multiresol", "1"},
+       {"-inPath", dir / "ok.list", "-UVinit", "true", "-dx", "15", "-dy", "16", "-Dx", "15", "-Dy",
+        "16", "-multiresol", "1"},
        {"-UVinit", "16 x 16 at (0, 0)", "15 x 16 field"}},
-      {"field value not a number", with(list("nan.field.list"), uvinit),
+      {"field value not a number",
+       with(list("nan.field.list"), uvinit),
        {"nan.txt, line 101: the velocity (0 0 nan 0) must be finite"}},
-      {"field value above 32767", with(list("huge.field.list"), uvinit),
+      {"field value above 32767",
+       with(list("huge.field.list"), uvinit),
        {"huge.txt, line 4", "of magnitude at most 32767"}},
-      {"field of more lines than Dx x Dy", with(list("long.field.list"), uvinit),
+      {"field of more lines than Dx x Dy",
+       with(list("long.field.list"), uvinit),
        {"long.txt, line 257: the file holds more than the 16 x 16 = 256 lines"}},
   };
   for (const Case& c : cases) {
@@ -448,25 +456,34 @@ TEST(EndToEnd, OptionRefusals) {
       {{"-alphaInit", "1e999"}, "invalid value inf for -alphaInit"},
       {{"-betaInit", "0"}, "invalid value 0 for -betaInit (accepted range: a finite number > 0)"},
       {{"-betaInit", "1/0"}, "invalid value inf for -betaInit"},
-      {{"-precision", "-0.1"}, "invalid value -0.1 for -precision (accepted range: a finite number, 0 or more)"},
+      {{"-precision", "-0.1"},
+       "invalid value -0.1 for -precision (accepted range: a finite number, 0 or more)"},
       {{"-tol", "0"}, "invalid value 0 for -tol (accepted range: a finite number > 0 and < 1)"},
       {{"-tol", "1"}, "invalid value 1 for -tol"},
       {{"-norm", "3"}, "invalid value 3 for -norm (accepted range: 0, 1 or 2)"},
       {{"-norm", "1/2"}, "invalid value 0.5 for -norm"},
       {{"-normRegRob", "-1"}, "invalid value -1 for -normRegRob (accepted range: 0, 1 or 2)"},
-      {{"-norm", "0", "-sigma_obs", "0"}, "invalid value 0 for -sigma_obs (accepted range: a finite number > 0 with -norm 0 or 1)"},
+      {{"-norm", "0", "-sigma_obs", "0"},
+       "invalid value 0 for -sigma_obs (accepted range: a finite number > 0 with -norm 0 or 1)"},
       {{"-normRegRob", "1", "-sigma_reg", "-5"}, "invalid value -5 for -sigma_reg"},
-      {{"-sigBlur", "-2"}, "invalid value -2 for -sigBlur (accepted range: a finite number, 0 or more)"},
-      {{"-Umean", "1e300"}, "invalid value 1e+300 for -Umean (accepted range: a finite number from -32767 to 32767)"},
+      {{"-sigBlur", "-2"},
+       "invalid value -2 for -sigBlur (accepted range: a finite number, 0 or more)"},
+      {{"-Umean", "1e300"},
+       "invalid value 1e+300 for -Umean (accepted range: a finite number from -32767 to 32767)"},
       {{"-offEdeges", "-1"}, "invalid value -1 for -offEdeges"},
-      {{"-offEdeges", "8"}, "invalid value 8 for -offEdeges (accepted range: 0 to 7, less than half the smaller tile side)"},
+      {{"-offEdeges", "8"},
+       "invalid value 8 for -offEdeges (accepted range: 0 to 7, less than half the smaller tile "
+       "side)"},
       {{"-ofx", "-2147483648"}, "invalid value -2147483648 for -ofx (accepted range: 0 or more)"},
       {{"-ofy", "-1"}, "invalid value -1 for -ofy"},
-      {{"-dx", "1e308"}, "invalid value 1e308 for -dx (not a whole integer; accepted range: 1 or more)"},
+      {{"-dx", "1e308"},
+       "invalid value 1e308 for -dx (not a whole integer; accepted range: 1 or more)"},
       {{"-dy", "16px"}, "invalid value 16px for -dy (not a whole integer"},
-      {{"-multiresol", "3.5"}, "invalid value 3.5 for -multiresol (not a whole integer; accepted range: 1 to 7)"},
+      {{"-multiresol", "3.5"},
+       "invalid value 3.5 for -multiresol (not a whole integer; accepted range: 1 to 7)"},
       {{"-maxItConvAlpha", "10e3"}, "invalid value 10e3 for -maxItConvAlpha (not a whole integer"},
-      {{"-alphaInt", "10"}, "unknown argument -alphaInt (not one of the program's options; -h lists them)"},
+      {{"-alphaInt", "10"},
+       "unknown argument -alphaInt (not one of the program's options; -h lists them)"},
       {{"list.txt"}, "unknown argument list.txt"},
       {{"-tol"}, "option -tol is missing its value"},
       {{"-dx", "-dy", "16"}, "option -dx is missing its value"},
@@ -500,8 +517,8 @@ TEST(EndToEnd, ListFileLayouts) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     write_text(dir / "list", c.text);
-    const RunResult r =
-        run_program(dir.path(), with({"-inPath", dir / "list", "-multiresol", "1"}, tile_options(16, 16)));
+    const RunResult r = run_program(
+        dir.path(), with({"-inPath", dir / "list", "-multiresol", "1"}, tile_options(16, 16)));
     ASSERT_EQ(r.status, 0) << r.err;
     std::string prefix = c.text.substr(c.text.rfind(dir / ""));
     prefix = prefix.substr(0, prefix.find_first_of("\r\n"));
@@ -546,8 +563,9 @@ TEST(EndToEnd, ExitStatusTwoWhenTheFinestSolveFailed) {
       {"every level failed", "1e21", true, 2},
   };
   const std::string noConvergence = "no convergence (output CGS";
-  const std::string statusLine = "the level solve did not converge in the last iteration of the "
-                                 "finest level";
+  const std::string statusLine =
+      "the level solve did not converge in the last iteration of the "
+      "finest level";
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     fs::remove(dir.path() / "out_UV_HS.motion");

@@ -41,18 +41,49 @@ std::vector<std::string> field_lines() {
 }
 
 // Values that sit on or past the bounds of the options and formats.
-const std::vector<std::string> kTokens = {
-    "0", "1", "2", "-1", "-0", "+7", "3.5", "1/2", "1/0", "0/0", "1e308", "1e-320", "nan", "inf",
-    "-inf", "2147483647", "2147483648", "-2147483648", "32767", "32768", "65535", "1023", "1024",
-    "abc", "", " ", "12abc", "0x10", "1e", ".", "--help", "-dx", "\t", "99999999999999999999"};
+const std::vector<std::string> kTokens = {"0",          "1",
+                                          "2",          "-1",
+                                          "-0",         "+7",
+                                          "3.5",        "1/2",
+                                          "1/0",        "0/0",
+                                          "1e308",      "1e-320",
+                                          "nan",        "inf",
+                                          "-inf",       "2147483647",
+                                          "2147483648", "-2147483648",
+                                          "32767",      "32768",
+                                          "65535",      "1023",
+                                          "1024",       "abc",
+                                          "",           " ",
+                                          "12abc",      "0x10",
+                                          "1e",         ".",
+                                          "--help",     "-dx",
+                                          "\t",         "99999999999999999999"};
 
 // The options a case may change. Those that only lengthen a valid run
 // (iteration caps, probe counts, windows) stay at their base values.
-const std::vector<std::string> kMutable = {
-    "-dy", "-dx", "-ofy", "-ofx", "-Dx", "-Dy", "-norm", "-normRegRob", "-sigma_obs", "-sigma_reg",
-    "-sigmaRobEstim", "-sigmaRegRobEstim", "-sigmaAlphaEstim", "-sigmaBetaEstim", "-sigBlur",
-    "-multiresol", "-offEdeges", "-periodic", "-tol", "-Umean", "-UVinit", "-alphaInit",
-    "-betaInit"};
+const std::vector<std::string> kMutable = {"-dy",
+                                           "-dx",
+                                           "-ofy",
+                                           "-ofx",
+                                           "-Dx",
+                                           "-Dy",
+                                           "-norm",
+                                           "-normRegRob",
+                                           "-sigma_obs",
+                                           "-sigma_reg",
+                                           "-sigmaRobEstim",
+                                           "-sigmaRegRobEstim",
+                                           "-sigmaAlphaEstim",
+                                           "-sigmaBetaEstim",
+                                           "-sigBlur",
+                                           "-multiresol",
+                                           "-offEdeges",
+                                           "-periodic",
+                                           "-tol",
+                                           "-Umean",
+                                           "-UVinit",
+                                           "-alphaInit",
+                                           "-betaInit"};
 
 struct Inputs {
   std::string image1, image2;
@@ -82,7 +113,8 @@ class Mutator {
       }
       case 1: {
         const int at = below(header);
-        static const std::vector<std::string> pieces = {" ", "#c\n", "0", "9", "99999", "-", "\n", "\r"};
+        static const std::vector<std::string> pieces = {" ",     "#c\n", "0",  "9",
+                                                        "99999", "-",    "\n", "\r"};
         s.insert(at, pieces[below(static_cast<int>(pieces.size()))]);
         what += " header bytes inserted at " + std::to_string(at) + ";";
         break;
@@ -97,9 +129,12 @@ class Mutator {
         break;
       default: {
         static const std::vector<std::string> headers = {
-            "P5\n16 16\n1023\n", "P5\n16 16\n65535\n", "P5\n16 16\n0\n", "P5\n16 16\n100\n",
-            "P5 16 16 255\n",    "P5\n16 # c\n16\n255\n", "P2\n16 16\n255\n", "P4\n16 16\n",
-            "P6\n16 16\n255\n",  "P5\n8 8\n255\n",      "P5\n32767 32767\n255\n", "P7\n16 16\n255\n"};
+            "P5\n16 16\n1023\n",      "P5\n16 16\n65535\n",
+            "P5\n16 16\n0\n",         "P5\n16 16\n100\n",
+            "P5 16 16 255\n",         "P5\n16 # c\n16\n255\n",
+            "P2\n16 16\n255\n",       "P4\n16 16\n",
+            "P6\n16 16\n255\n",       "P5\n8 8\n255\n",
+            "P5\n32767 32767\n255\n", "P7\n16 16\n255\n"};
         s = headers[below(static_cast<int>(headers.size()))] + s.substr(header);
         what += " header replaced by \"" + s.substr(0, s.find('\n', 3)) + "\";";
       }
@@ -216,10 +251,12 @@ std::string motion_problem(const std::string& text) {
 TEST(InputFuzz, EveryRunEndsCleanly) {
   ScratchDir dir("fuzz");
   fs::create_directories(dir.path() / "out");
-  const Inputs base = {pgm_bytes(0.0), pgm_bytes(0.5), field_lines(),
+  const Inputs base = {pgm_bytes(0.0),
+                       pgm_bytes(0.5),
+                       field_lines(),
                        {dir / "a.pgm", dir / "b.pgm", dir / "out/", "unused", dir / "field.txt"},
-                       {"-inPath", dir / "list", "-dx", "16", "-dy", "16", "-Dx", "16", "-Dy",
-                        "16", "-multiresol", "2", "-maxItConvAlpha", "3", "-nbItTrace", "3"}};
+                       {"-inPath", dir / "list", "-dx", "16", "-dy", "16", "-Dx", "16", "-Dy", "16",
+                        "-multiresol", "2", "-maxItConvAlpha", "3", "-nbItTrace", "3"}};
   Mutator m(20260);
   int counts[3] = {0, 0, 0}, failures = 0;
   for (int c = 0; c < kCases && failures < 10; ++c) {
@@ -229,24 +266,41 @@ TEST(InputFuzz, EveryRunEndsCleanly) {
     if (uvinit) in.options.insert(in.options.end(), {"-UVinit", "true"});
     for (int k = 1 + m.below(2); k > 0; --k) {
       switch (m.below(uvinit ? 5 : 4)) {
-        case 0: in.image1 = m.image(in.image1, what); break;
-        case 1: in.image2 = m.image(in.image2, what); break;
-        case 2: m.list(in.list, what); break;
-        case 3: m.options(in.options, what); break;
-        default: m.field(in.field, what);
+        case 0:
+          in.image1 = m.image(in.image1, what);
+          break;
+        case 1:
+          in.image2 = m.image(in.image2, what);
+          break;
+        case 2:
+          m.list(in.list, what);
+          break;
+        case 3:
+          m.options(in.options, what);
+          break;
+        default:
+          m.field(in.field, what);
       }
     }
     write_text(dir / "a.pgm", in.image1);
     write_text(dir / "b.pgm", in.image2);
     write_text(dir / "field.txt", join(in.field));
     write_text(dir / "list", join(in.list));
-    for (const char* name : {"UV_HS.motion", "UV_HSDataOut.pgm", "UV_HSRegOutX.pgm", "UV_HSRegOutY.pgm"})
+    for (const char* name :
+         {"UV_HS.motion", "UV_HSDataOut.pgm", "UV_HSRegOutX.pgm", "UV_HSRegOutY.pgm"})
       fs::remove(dir.path() / "out" / name);
 
     // No window may open; a sanitizer report gets a status of its own.
-    std::vector<std::string> command = {
-        "env", "-u", "DISPLAY", "ASAN_OPTIONS=exitcode=86", "UBSAN_OPTIONS=halt_on_error=1:exitcode=87",
-        "timeout", "-s", "KILL", "60", VELMORA_PROGRAM};
+    std::vector<std::string> command = {"env",
+                                        "-u",
+                                        "DISPLAY",
+                                        "ASAN_OPTIONS=exitcode=86",
+                                        "UBSAN_OPTIONS=halt_on_error=1:exitcode=87",
+                                        "timeout",
+                                        "-s",
+                                        "KILL",
+                                        "60",
+                                        VELMORA_PROGRAM};
     command.insert(command.end(), in.options.begin(), in.options.end());
     const RunResult r = run_command(dir.path().string(), command, "fuzz");
     SCOPED_TRACE("case " + std::to_string(c) + (uvinit ? " (-UVinit)" : "") + ":" + what);
@@ -266,7 +320,8 @@ TEST(InputFuzz, EveryRunEndsCleanly) {
     }
     if (!problem.empty()) {
       ++failures;
-      ADD_FAILURE() << problem << "\nstdout:\n" << r.out.substr(0, 2000) << "\nstderr:\n"
+      ADD_FAILURE() << problem << "\nstdout:\n"
+                    << r.out.substr(0, 2000) << "\nstderr:\n"
                     << r.err.substr(0, 4000);
     } else {
       ++counts[r.status];

@@ -1,8 +1,6 @@
 // Output files written whole or not at all: the temporary file and its
 // rename, the permission bits, links and devices, and every output writer
 // under a write that fails part-way (the file-size limit of the process).
-#include "output_file.h"
-
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -18,6 +16,7 @@
 #include "CImg.h"
 #include "image_utils.h"
 #include "io_field.h"
+#include "output_file.h"
 #include "scratch_dir.h"
 
 namespace fs = std::filesystem;
@@ -27,7 +26,8 @@ namespace {
 
 std::vector<std::string> entries(const std::string& folder) {
   std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
+  for (const auto& e : fs::directory_iterator(folder))
+    names.push_back(e.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
 }
@@ -155,7 +155,8 @@ TEST(OutputFileDeathTest, WritersStoppedPartWay) {
   CImg<double> weights(W, H, 1, 1, 0.5);
   const std::string motion = dir.file("UV_HS.motion"), motion5 = dir.file("five.motion"),
                     field = dir.file("f.vec"), pgm = dir.file("w.pgm");
-  for (const std::string& p : {motion, motion5, field, pgm}) dir.write(p.substr(p.rfind('/') + 1), "earlier complete file");
+  for (const std::string& p : {motion, motion5, field, pgm})
+    dir.write(p.substr(p.rfind('/') + 1), "earlier complete file");
 
   EXPECT_EXIT((dir.remove_at_exit(), dup2(2, 1), limit_file_size(),
                write_champ(U.data(), V.data(), W, H, motion.c_str())),

@@ -100,7 +100,8 @@ TEST(InitialFieldDeathTest, RefusesWhatItCannotRead) {
   const std::string over = dir.write("over.uv", "0 0 1 1\n0 1 1 1\n1 0 1 1\n1 1 1e39 1\n");
   const std::string big = dir.write("big.uv", "0 0 1 1\n0 1 -32767.5 1\n1 0 1 1\n1 1 1 1\n");
   const std::string five = dir.write("five.uv", "0 0 1 1 7\n0 1 1 1\n1 0 1 1\n1 1 1 1\n");
-  const std::string extra = dir.write("extra.uv", "0 0 1 1\n0 1 1 1\n1 0 1 1\n1 1 1 1\n\n2 0 1 1\n");
+  const std::string extra =
+      dir.write("extra.uv", "0 0 1 1\n0 1 1 1\n1 0 1 1\n1 1 1 1\n\n2 0 1 1\n");
   const struct {
     std::string file;
     int dx, dy, Dx, Dy, ofx, ofy;
@@ -118,8 +119,9 @@ TEST(InitialFieldDeathTest, RefusesWhatItCannotRead) {
       {extra, 2, 2, 2, 2, 0, 0,
        "extra.uv, line 6: the file holds more than the 2 x 2 = 4 lines of the field"},
       {good, 1, 1, 1, 1, 0, 0, "good.uv, line 2: the file holds more than the 1 x 1 = 1 lines"},
-      {good, 2, 2, 2, 2, 1, 0, "good.uv: the window of 2 x 2 pixels at column 1, row 0 reaches "
-                               "past the stored field of 2 x 2"},
+      {good, 2, 2, 2, 2, 1, 0,
+       "good.uv: the window of 2 x 2 pixels at column 1, row 0 reaches "
+       "past the stored field of 2 x 2"},
       {good, 1, 2, 2, 2, 0, 1, "good.uv: the window of 1 x 2 pixels at column 0, row 1"},
       {good, 1, 1, 2, 2, 0, -1, "good.uv: the window"},
   };

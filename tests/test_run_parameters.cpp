@@ -92,23 +92,27 @@ struct Case {
 TEST(RunParameters, TableOfArgumentVectors) {
   const Case cases[] = {
       {"no arguments", {}, [](RunParameters&) {}},
-      {"Leclerc data term", {"-norm", "0", "-sigma_obs", "50"},
+      {"Leclerc data term",
+       {"-norm", "0", "-sigma_obs", "50"},
        [](RunParameters& p) {
          p.norm = 0.0;
          p.FactorRobParam = p.FactorRobParamInit = 1.0 / 2500.0;
        }},
-      {"quasi-TV data term", {"-norm", "1", "-sigma_obs", "50"},
+      {"quasi-TV data term",
+       {"-norm", "1", "-sigma_obs", "50"},
        [](RunParameters& p) {
          p.norm = 1.0;
          p.FactorRobParam = p.FactorRobParamInit = 0.01;
        }},
-      {"Leclerc smoothness", {"-normRegRob", "0", "-sigma_reg", "4"},
+      {"Leclerc smoothness",
+       {"-normRegRob", "0", "-sigma_reg", "4"},
        [](RunParameters& p) {
          p.normRegRob = 0;
          p.sigma_reg = 4.0;
          p.FactorRobParam_reg = 1.0 / 16.0;
        }},
-      {"quasi-TV smoothness", {"-normRegRob", "1", "-sigma_reg", "4"},
+      {"quasi-TV smoothness",
+       {"-normRegRob", "1", "-sigma_reg", "4"},
        [](RunParameters& p) {
          p.normRegRob = 1;
          p.sigma_reg = 4.0;
@@ -122,8 +126,10 @@ TEST(RunParameters, TableOfArgumentVectors) {
          p.FactorRobParam_reg = 0.01;
        }},
       {"robust flags dropped with both norms quadratic",
-       {"-sigmaRobEstim", "true", "-sigmaRegRobEstim", "1"}, [](RunParameters&) {}},
-      {"single level with an initial field", {"-UVinit", "true"},
+       {"-sigmaRobEstim", "true", "-sigmaRegRobEstim", "1"},
+       [](RunParameters&) {}},
+      {"single level with an initial field",
+       {"-UVinit", "true"},
        [](RunParameters& p) {
          p.UVinit = true;
          p.nb_resol = 1;
@@ -134,41 +140,72 @@ TEST(RunParameters, TableOfArgumentVectors) {
          p.UVinit = true;
          p.nb_resol = 1;
        }},
-      {"bool option last without a value", {"-dx", "64", "-display"},
+      {"bool option last without a value",
+       {"-dx", "64", "-display"},
        [](RunParameters& p) {
          p.dx = p.dxOrig = 64;
          p.display = true;
        }},
-      {"bool spellings of false", {"-display", "off", "-periodic", "OFF", "-UVinit", "0",
-                                   "-sigmaAlphaEstim", "False"},
+      {"bool spellings of false",
+       {"-display", "off", "-periodic", "OFF", "-UVinit", "0", "-sigmaAlphaEstim", "False"},
        [](RunParameters&) {}},
-      {"any other bool text is true", {"-periodic", "yes", "-sigmaBetaEstim", "2"},
+      {"any other bool text is true",
+       {"-periodic", "yes", "-sigmaBetaEstim", "2"},
        [](RunParameters& p) {
          p.periodic = true;
          p.sigmaBetaEstim = true;
        }},
-      {"a fraction and an exponent for a double", {"-alphaInit", "3/4", "-betaInit", "2.5e-1"},
+      {"a fraction and an exponent for a double",
+       {"-alphaInit", "3/4", "-betaInit", "2.5e-1"},
        [](RunParameters& p) {
          p.alphaInit = 0.75;
          p.betaInit = 0.25;
        }},
-      {"the first occurrence wins", {"-dx", "12", "-dy", "40", "-dy", "80"},
+      {"the first occurrence wins",
+       {"-dx", "12", "-dy", "40", "-dy", "80"},
        [](RunParameters& p) {
          p.dx = p.dxOrig = 12;
          p.dy = p.dyOrig = 40;
        }},
-      {"a bool followed by an option is true", {"-periodic", "-dx", "20", "-display"},
+      {"a bool followed by an option is true",
+       {"-periodic", "-dx", "20", "-display"},
        [](RunParameters& p) {
          p.periodic = true;
          p.dx = p.dxOrig = 20;
          p.display = true;
        }},
-      {"a string value that looks like a number", {"-inPath", "-3"},
+      {"a string value that looks like a number",
+       {"-inPath", "-3"},
        [](RunParameters& p) { p.ifn = "-3"; }},
       {"remaining options",
-       {"-inPath", "list.txt", "-ofy", "3", "-ofx", "4", "-Dx", "584", "-Dy", "388", "-sigBlur",
-        "2", "-multiresol", "7", "-offEdeges", "0", "-tol", "1e-3", "-nbItTrace", "1",
-        "-precision", "0.01", "-maxItConvAlpha", "5", "-Umean", "-1.5", "-betaInit", "2.5"},
+       {"-inPath",
+        "list.txt",
+        "-ofy",
+        "3",
+        "-ofx",
+        "4",
+        "-Dx",
+        "584",
+        "-Dy",
+        "388",
+        "-sigBlur",
+        "2",
+        "-multiresol",
+        "7",
+        "-offEdeges",
+        "0",
+        "-tol",
+        "1e-3",
+        "-nbItTrace",
+        "1",
+        "-precision",
+        "0.01",
+        "-maxItConvAlpha",
+        "5",
+        "-Umean",
+        "-1.5",
+        "-betaInit",
+        "2.5"},
        [](RunParameters& p) {
          p.ifn = "list.txt";
          p.ofy = 3;
@@ -185,8 +222,8 @@ TEST(RunParameters, TableOfArgumentVectors) {
          p.Umoy = -1.5;
          p.betaInit = 2.5;
        }},
-      {"smallest accepted sizes", {"-dx", "1", "-dy", "1", "-Dx", "1", "-Dy", "1", "-multiresol",
-                                   "1", "-offEdeges", "0"},
+      {"smallest accepted sizes",
+       {"-dx", "1", "-dy", "1", "-Dx", "1", "-Dy", "1", "-multiresol", "1", "-offEdeges", "0"},
        [](RunParameters& p) {
          p.dx = p.dy = p.dxOrig = p.dyOrig = p.Dx = p.Dy = 1;
          p.nb_resol = 1;
@@ -334,10 +371,10 @@ TEST(RunParameters, ArgumentShapes) {
       {{"-dx", "12", "--help", "-dy", "8"}, ""},
       {{"-display"}, ""},
       {{"-display", "off", "-periodic", "-UVinit", "-h"}, ""},
-      {{"-ofx", "-0", "-Umean", "-1.5", "-alphaInit", ".5", "-betaInit", "5.", "-tol", "1E-3"},
-       ""},
+      {{"-ofx", "-0", "-Umean", "-1.5", "-alphaInit", ".5", "-betaInit", "5.", "-tol", "1E-3"}, ""},
       {{"-norm", "+2", "-sigBlur", "1/4", "-precision", "0e0"}, ""},
-      {{"-alpha", "3"}, "unknown argument -alpha (not one of the program's options; -h lists them)"},
+      {{"-alpha", "3"},
+       "unknown argument -alpha (not one of the program's options; -h lists them)"},
       {{"-dx", "12", "16"}, "unknown argument 16"},
       {{"-hh"}, "unknown argument -hh"},
       {{"inputHS"}, "unknown argument inputHS"},
@@ -345,13 +382,15 @@ TEST(RunParameters, ArgumentShapes) {
       {{"-inPath"}, "option -inPath is missing its value (accepted range: a path)"},
       {{"-inPath", "-dx", "12"}, "option -inPath is missing its value"},
       {{"-dx", "-h"}, "option -dx is missing its value"},
-      {{"-dx", "12abc"}, "invalid value 12abc for -dx (not a whole integer; accepted range: 1 or more)"},
+      {{"-dx", "12abc"},
+       "invalid value 12abc for -dx (not a whole integer; accepted range: 1 or more)"},
       {{"-dx", "1e308"}, "invalid value 1e308 for -dx (not a whole integer"},
       {{"-dy", "0x10"}, "invalid value 0x10 for -dy (not a whole integer"},
       {{"-ofx", "2147483648"}, "invalid value 2147483648 for -ofx (not a whole integer"},
       {{"-dx", " 12"}, "invalid value  12 for -dx"},
       {{"-dx", ""}, "invalid value  for -dx"},
-      {{"-norm", "3,5"}, "invalid value 3,5 for -norm (not a decimal number; accepted range: 0, 1 or 2)"},
+      {{"-norm", "3,5"},
+       "invalid value 3,5 for -norm (not a decimal number; accepted range: 0, 1 or 2)"},
       {{"-alphaInit", "nan"}, "invalid value nan for -alphaInit (not a decimal number"},
       {{"-alphaInit", "inf"}, "invalid value inf for -alphaInit (not a decimal number"},
       {{"-alphaInit", "0x10"}, "invalid value 0x10 for -alphaInit"},
@@ -386,31 +425,63 @@ TEST(RunParameters, ValueRanges) {
        "invalid value -1 for -ofx (accepted range: 0 or more)"},
       {"negative row offset", [](RunParameters& p) { p.ofy = -2147483647 - 1; },
        "invalid value -2147483648 for -ofy"},
-      {"each norm code", [](RunParameters& p) { p.norm = 0.0; p.normRegRob = 1; }, ""},
+      {"each norm code",
+       [](RunParameters& p) {
+         p.norm = 0.0;
+         p.normRegRob = 1;
+       },
+       ""},
       {"data norm 0.5", [](RunParameters& p) { p.norm = 0.5; },
        "invalid value 0.5 for -norm (accepted range: 0, 1 or 2)"},
       {"smoothness norm 3", [](RunParameters& p) { p.normRegRob = 3; },
        "invalid value 3 for -normRegRob (accepted range: 0, 1 or 2)"},
       {"sigma_obs 0 with the quadratic norm", [](RunParameters& p) { p.sigma_obs = 0.0; }, ""},
-      {"sigma_obs 0 with Leclerc", [](RunParameters& p) { p.norm = 0.0; p.sigma_obs = 0.0; },
+      {"sigma_obs 0 with Leclerc",
+       [](RunParameters& p) {
+         p.norm = 0.0;
+         p.sigma_obs = 0.0;
+       },
        "invalid value 0 for -sigma_obs (accepted range: a finite number > 0 with -norm 0 or 1)"},
-      {"sigma_obs infinite with quasi-TV", [](RunParameters& p) { p.norm = 1.0; p.sigma_obs = inf; },
+      {"sigma_obs infinite with quasi-TV",
+       [](RunParameters& p) {
+         p.norm = 1.0;
+         p.sigma_obs = inf;
+       },
        "invalid value inf for -sigma_obs"},
       {"sigma_reg negative with Leclerc",
-       [](RunParameters& p) { p.normRegRob = 0; p.sigma_reg = -1.0; },
+       [](RunParameters& p) {
+         p.normRegRob = 0;
+         p.sigma_reg = -1.0;
+       },
        "invalid value -1 for -sigma_reg"},
-      {"sigma_reg tiny with quasi-TV", [](RunParameters& p) { p.normRegRob = 1; p.sigma_reg = 1e-300; },
+      {"sigma_reg tiny with quasi-TV",
+       [](RunParameters& p) {
+         p.normRegRob = 1;
+         p.sigma_reg = 1e-300;
+       },
        ""},
       {"sigBlur 0", [](RunParameters& p) { p.sigBlur = 0.0; }, ""},
       {"sigBlur negative", [](RunParameters& p) { p.sigBlur = -2.0; },
        "invalid value -2 for -sigBlur (accepted range: a finite number, 0 or more)"},
-      {"sigBlur not a number", [](RunParameters& p) { p.sigBlur = nan; }, "invalid value nan for -sigBlur"},
-      {"offEdeges at its bound", [](RunParameters& p) { p.dxOrig = 16; p.dyOrig = 9; p.offEdge = 4; },
+      {"sigBlur not a number", [](RunParameters& p) { p.sigBlur = nan; },
+       "invalid value nan for -sigBlur"},
+      {"offEdeges at its bound",
+       [](RunParameters& p) {
+         p.dxOrig = 16;
+         p.dyOrig = 9;
+         p.offEdge = 4;
+       },
        ""},
-      {"offEdeges half the smaller side", [](RunParameters& p) { p.dxOrig = 16; p.dyOrig = 9; p.offEdge = 5; },
+      {"offEdeges half the smaller side",
+       [](RunParameters& p) {
+         p.dxOrig = 16;
+         p.dyOrig = 9;
+         p.offEdge = 5;
+       },
        "invalid value 5 for -offEdeges (accepted range: 0 to 4, less than half the smaller tile "
        "side)"},
-      {"offEdeges negative", [](RunParameters& p) { p.offEdge = -1; }, "invalid value -1 for -offEdeges"},
+      {"offEdeges negative", [](RunParameters& p) { p.offEdge = -1; },
+       "invalid value -1 for -offEdeges"},
       {"offEdeges huge", [](RunParameters& p) { p.offEdge = 2147483647; },
        "invalid value 2147483647 for -offEdeges"},
       {"tol just below 1", [](RunParameters& p) { p.tol = 0.999; }, ""},
@@ -420,18 +491,25 @@ TEST(RunParameters, ValueRanges) {
       {"precision 0", [](RunParameters& p) { p.precision = 0.0; }, ""},
       {"precision negative", [](RunParameters& p) { p.precision = -1e-3; },
        "invalid value -0.001 for -precision (accepted range: a finite number, 0 or more)"},
-      {"precision infinite", [](RunParameters& p) { p.precision = inf; }, "invalid value inf for -precision"},
+      {"precision infinite", [](RunParameters& p) { p.precision = inf; },
+       "invalid value inf for -precision"},
       {"Umean at its bound", [](RunParameters& p) { p.Umoy = -32767.0; }, ""},
       {"Umean past its bound", [](RunParameters& p) { p.Umoy = 32767.5; },
        "invalid value 32767.5 for -Umean (accepted range: a finite number from -32767 to 32767)"},
       {"alphaInit 0", [](RunParameters& p) { p.alphaInit = 0.0; },
        "invalid value 0 for -alphaInit (accepted range: a finite number > 0)"},
-      {"alphaInit negative", [](RunParameters& p) { p.alphaInit = -1.0; }, "invalid value -1 for -alphaInit"},
-      {"alphaInit not a number", [](RunParameters& p) { p.alphaInit = nan; }, "invalid value nan for -alphaInit"},
+      {"alphaInit negative", [](RunParameters& p) { p.alphaInit = -1.0; },
+       "invalid value -1 for -alphaInit"},
+      {"alphaInit not a number", [](RunParameters& p) { p.alphaInit = nan; },
+       "invalid value nan for -alphaInit"},
       {"betaInit infinite", [](RunParameters& p) { p.betaInit = inf; },
        "invalid value inf for -betaInit (accepted range: a finite number > 0)"},
       {"the first offending option in option order",
-       [](RunParameters& p) { p.betaInit = 0.0; p.ofx = -1; }, "invalid value -1 for -ofx"},
+       [](RunParameters& p) {
+         p.betaInit = 0.0;
+         p.ofx = -1;
+       },
+       "invalid value -1 for -ofx"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -454,7 +532,8 @@ TEST(RunParametersDeathTest, OutOfRangeValuesAreRefused) {
       {{"-multiresol", "0"}, "invalid value 0 for -multiresol \\(accepted range: 1 to 7\\)"},
       {{"-multiresol", "8"}, "invalid value 8 for -multiresol \\(accepted range: 1 to 7\\)"},
       {{"-dx", "0"}, "invalid value 0 for -dx \\(accepted range: 1 or more\\)"},
-      {{"-dy", "0x10"}, "invalid value 0x10 for -dy \\(not a whole integer; accepted range: 1 or more\\)"},
+      {{"-dy", "0x10"},
+       "invalid value 0x10 for -dy \\(not a whole integer; accepted range: 1 or more\\)"},
       {{"-Dx", "-3"}, "invalid value -3 for -Dx \\(accepted range: 1 or more\\)"},
       {{"-Dy", "abc"}, "invalid value abc for -Dy \\(not a whole integer"},
       {{"-nbItTrace", "0"}, "invalid value 0 for -nbItTrace \\(accepted range: 1 or more\\)"},

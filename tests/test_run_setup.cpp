@@ -57,8 +57,8 @@ TEST(RunSetup, SizeRefusals) {
       {"tile past the whole-image width", tile(16, 16, 20, 20, 1), false, 5, 0, true},
       {"tile past the whole-image height", tile(16, 16, 20, 20, 1), false, 0, 5, true},
       {"tile wider than the whole image", tile(24, 16, 20, 20, 1), false, 0, 0, true},
-      {"largest offsets do not overflow", tile(16, 16, 20, 20, 1), false, 2147483647,
-       2147483647, true},
+      {"largest offsets do not overflow", tile(16, 16, 20, 20, 1), false, 2147483647, 2147483647,
+       true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

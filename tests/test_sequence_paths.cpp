@@ -39,7 +39,9 @@ TEST(SequencePaths, ReadsTheLinesIntoTheSlots) {
       {"more lines than asked", "a\nb\nc\nd\ne\n", 4, {"a", "b", "c", "d"}},
       {"a path of 499 characters", "x\n" + longest + "\nz\nw\n", 4, {"x", longest, "z", "w"}},
       {"carriage returns removed", "a\r\nb\r\nc\r\nd\r", 4, {"a", "b", "c", "d"}},
-      {"499 characters and a carriage return", "x\n" + longest + "\r\nz\nw\n", 4,
+      {"499 characters and a carriage return",
+       "x\n" + longest + "\r\nz\nw\n",
+       4,
        {"x", longest, "z", "w"}},
       {"only the last carriage return goes", "a\r\r\nb\rc\nc\nd\n", 4, {"a\r", "b\rc", "c", "d"}},
   };
