@@ -40,16 +40,23 @@ int run(int argc, char** argv) {
 
   RunSetup s = run_setup(p, display);
   HyperParameters h = initial_hyperparameters(p);
+  bool finestSolveFailed = false;
   for (int resol = p.nb_resol - 1; resol >= 0; --resol) {
     LevelState level = start_level(p, s, h, resol);
     iterate_level(p, s, h, level, display);
     show_level_end(s, level, display);
-    if (resol == 0)
+    if (resol == 0) {
       write_outputs(p, s, level.reg_out, display);
-    else
+      finestSolveFailed = level.solveFailed;
+    } else {
       project_to_finer_level(s, resol);
+    }
   }
   print_closing_line();
+  if (finestSolveFailed) {
+    print_no_convergence_line();
+    return kExitNoConvergence;
+  }
   return 0;
 }
 

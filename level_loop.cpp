@@ -73,12 +73,13 @@ void robust_data_weights(const RunParameters& p, const RunSetup& s, const HyperP
     data_out = RobustDataCoef(flow, s.pyrf_x[l], s.pyrf_y[l], s.pyrf_t[l], h.sigma_obs);
 }
 
-// One level solve for the increment (kept as it was on failure).
-void level_solve(const RunParameters& p, RunSetup& s, const HyperParameters& h,
-                 const LevelState& level) {
+// One level solve for the increment (kept as it was on failure, which
+// level.solveFailed records).
+void level_solve(const RunParameters& p, RunSetup& s, const HyperParameters& h, LevelState& level) {
   const int l = level.resol;
-  HornAndSchunck(s.pyrXinc[l], s.pyrXtil[l], s.pyrf_x[l], s.pyrf_y[l], s.pyrf_t[l],
-                 static_cast<float>(h.alpha), s.pyrOut[l], level.reg_out, p.periodic);
+  level.solveFailed =
+      HornAndSchunck(s.pyrXinc[l], s.pyrXtil[l], s.pyrf_x[l], s.pyrf_y[l], s.pyrf_t[l],
+                     static_cast<float>(h.alpha), s.pyrOut[l], level.reg_out, p.periodic);
 }
 
 // The re-weighting passes of the robust norms.

@@ -34,6 +34,7 @@ struct LevelState {
   int cap = 1;      // iteration cap of the level
   int count = 0;    // iterations done
   bool conv = false;
+  bool solveFailed = false;  // the latest level solve failed (increment kept from before)
   cimg_library::CImgList<double> reg_out;  // smoothness link weights, 2 images W_l x H_l
   // Evidence bookkeeping of the three-strike rule.
   double currentEvidence1 = 0.0, currentEvidence2 = 0.0;

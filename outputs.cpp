@@ -1,9 +1,11 @@
 #include "outputs.h"
 
+#include <cstdio>
 #include <iostream>
 
 #include "image_utils.h"
 #include "motion_file.h"
+#include "output_file.h"
 
 using cimg_library::CImg;
 
@@ -37,3 +39,20 @@ void write_outputs(const RunParameters& p, RunSetup& s,
 }
 
 void print_closing_line() { std::cout << "\n ** End algorithm **" << std::endl; }
+
+void print_no_convergence_line() {
+  std::cout.flush();
+  std::fprintf(stderr,
+               "Velmora: the level solve did not converge in the last iteration of the finest "
+               "level; the outputs hold the increment of the solve before it (exit status %d)\n",
+               kExitNoConvergence);
+}
+
+std::string check_output_folder(const char* prefix) {
+  const std::string name = output_file_name(prefix, kMotionSuffix);
+  const std::string reason = check_folder_writable(name);
+  if (reason.empty()) return "";
+  const std::string folder = folder_of(name);
+  return "Can't create files in the folder \"" + (folder.empty() ? std::string(".") : folder) +
+         "\" of the output prefix \"" + prefix + "\": " + reason;
+}

@@ -26,7 +26,20 @@ std::string output_file_name(const char* prefix, const char* suffix);
 void write_outputs(const RunParameters& p, RunSetup& s,
                    const cimg_library::CImgList<double>& reg_out, const RunDisplay& display);
 
-// The closing line of a normal run: an empty line, then " ** End algorithm **".
+// The closing line of a run: an empty line, then " ** End algorithm **".
 void print_closing_line();
+
+// Exit status of a run whose last level solve at the finest level failed:
+// its outputs hold the increment kept from the solve before.
+constexpr int kExitNoConvergence = 2;
+
+// The line on standard error that goes with kExitNoConvergence.
+void print_no_convergence_line();
+
+// "" when a file can be created in the folder of the output files named
+// from prefix (tried by creating and removing a temporary file there),
+// else a one-line message naming the folder, the prefix and the reason
+// (no line end).
+std::string check_output_folder(const char* prefix);
 
 #endif

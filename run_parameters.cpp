@@ -4,11 +4,17 @@
 
 #include <CImg.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <sstream>
+
+#include "readers.h"
 
 namespace {
 
@@ -22,11 +28,117 @@ const char* base_name(const char* path) {
   return slash ? slash + 1 : path;
 }
 
+// The 28 options with the kind of value each takes and the values it
+// accepts, as said in the refusal messages.
+struct OptionRule {
+  const char* name;
+  char kind;  // 's' string, 'i' int, 'd' double, 'b' bool
+  const char* accepted;
+};
+
+const OptionRule kOptionRules[] = {
+    {"-inPath", 's', "a path"},
+    {"-dy", 'i', "1 or more"},
+    {"-dx", 'i', "1 or more"},
+    {"-ofy", 'i', "0 or more"},
+    {"-ofx", 'i', "0 or more"},
+    {"-Dx", 'i', "1 or more"},
+    {"-Dy", 'i', "1 or more"},
+    {"-norm", 'd', "0, 1 or 2"},
+    {"-normRegRob", 'i', "0, 1 or 2"},
+    {"-sigma_obs", 'd', "a finite number > 0 with -norm 0 or 1"},
+    {"-sigma_reg", 'd', "a finite number > 0 with -normRegRob 0 or 1"},
+    {"-sigmaRobEstim", 'b', "true or false"},
+    {"-sigmaRegRobEstim", 'b', "true or false"},
+    {"-sigmaAlphaEstim", 'b', "true or false"},
+    {"-sigmaBetaEstim", 'b', "true or false"},
+    {"-sigBlur", 'd', "a finite number, 0 or more"},
+    {"-multiresol", 'i', "1 to 7"},
+    {"-offEdeges", 'i', "0 or more, less than half the smaller tile side"},
+    {"-periodic", 'b', "true or false"},
+    {"-tol", 'd', "a finite number > 0 and < 1"},
+    {"-nbItTrace", 'i', "1 or more"},
+    {"-precision", 'd', "a finite number, 0 or more"},
+    {"-maxItConvAlpha", 'i', "an integer"},
+    {"-Umean", 'd', "a finite number from -32767 to 32767"},
+    {"-UVinit", 'b', "true or false"},
+    {"-alphaInit", 'd', "a finite number > 0"},
+    {"-betaInit", 'd', "a finite number > 0"},
+    {"-display", 'b', "true or false"},
+};
+
+const OptionRule* option_rule(const char* name) {
+  for (const OptionRule& rule : kOptionRules)
+    if (!std::strcmp(rule.name, name)) return &rule;
+  return nullptr;
+}
+
+bool is_help_flag(const char* arg) {
+  return !std::strcmp(arg, "-h") || !std::strcmp(arg, "-help") || !std::strcmp(arg, "--help");
+}
+
+// A whole decimal integer of int range: optional sign, then digits only.
+bool is_int_text(const char* text) {
+  const char* c = text;
+  if (*c == '+' || *c == '-') ++c;
+  if (*c == '\0') return false;
+  for (const char* d = c; *d; ++d)
+    if (*d < '0' || *d > '9') return false;
+  errno = 0;
+  const long long v = std::strtoll(text, nullptr, 10);
+  return errno == 0 && v >= INT_MIN && v <= INT_MAX;
+}
+
+// Length of the decimal number at the start of text ([sign] digits [.
+// digits] [exponent], at least one digit before the exponent), 0 if none.
+std::size_t decimal_length(const char* text) {
+  const char* c = text;
+  if (*c == '+' || *c == '-') ++c;
+  std::size_t digits = 0;
+  while (*c >= '0' && *c <= '9') ++c, ++digits;
+  if (*c == '.') {
+    ++c;
+    while (*c >= '0' && *c <= '9') ++c, ++digits;
+  }
+  if (digits == 0) return 0;
+  if (*c == 'e' || *c == 'E') {
+    const char* e = c + 1;
+    if (*e == '+' || *e == '-') ++e;
+    if (*e >= '0' && *e <= '9') {
+      while (*e >= '0' && *e <= '9') ++e;
+      c = e;
+    }
+  }
+  return static_cast<std::size_t>(c - text);
+}
+
+// A decimal number "a" or a quotient "a/b" of two, as the option facility
+// reads doubles, with nothing after it.
+bool is_double_text(const char* text) {
+  const std::size_t a = decimal_length(text);
+  if (a == 0) return false;
+  if (text[a] == '\0') return true;
+  if (text[a] != '/') return false;
+  const std::size_t b = decimal_length(text + a + 1);
+  return b != 0 && text[a + 1 + b] == '\0';
+}
+
+std::string invalid(const std::string& value, const char* option, const char* what,
+                    const char* accepted) {
+  return "invalid value " + value + " for " + option + " (" + what + "accepted range: " + accepted +
+         ")";
+}
+
+// A double as the messages show it: %g (6 significant digits).
+std::string shown(double value) {
+  std::ostringstream s;
+  s << value;
+  return s.str();
+}
+
 bool asks_for_help(int argc, const char* const* argv) {
   for (int k = 0; k < argc; ++k)
-    if (!std::strcmp(argv[k], "-h") || !std::strcmp(argv[k], "-help") ||
-        !std::strcmp(argv[k], "--help"))
-      return true;
+    if (is_help_flag(argv[k])) return true;
   return false;
 }
 
@@ -121,30 +233,82 @@ RunParameters read_run_parameters(int argc, const char* const* argv) {
   p.FactorRobParam_reg = robust_factor(static_cast<double>(p.normRegRob), p.sigma_reg);
   p.FactorRobParamInit = p.FactorRobParam;
 
-  const std::string refused = check_run_parameters(p);
+  std::string refused = check_arguments(argc, argv);
+  if (refused.empty()) refused = check_run_parameters(p);
   if (!refused.empty()) {
+    std::cout.flush();
     std::fprintf(stderr, "%s\n", refused.c_str());
     std::exit(1);
   }
   return p;
 }
 
+std::string check_arguments(int argc, const char* const* argv) {
+  const auto name_or_flag = [](const char* arg) { return is_help_flag(arg) || option_rule(arg); };
+  for (int k = 1; k < argc; ++k) {
+    const char* arg = argv[k];
+    if (is_help_flag(arg)) continue;
+    const OptionRule* rule = option_rule(arg);
+    if (!rule)
+      return std::string("unknown argument ") + arg +
+             " (not one of the program's options; -h lists them)";
+    const bool has_value = k + 1 < argc && !name_or_flag(argv[k + 1]);
+    if (rule->kind == 'b') {
+      if (has_value) ++k;  // any text: false for "false", "off", "0"
+      continue;
+    }
+    if (!has_value)
+      return std::string("option ") + arg +
+             " is missing its value (accepted range: " + rule->accepted + ")";
+    const char* value = argv[++k];
+    if (rule->kind == 'i' && !is_int_text(value))
+      return invalid(value, arg, "not a whole integer; ", rule->accepted);
+    if (rule->kind == 'd' && !is_double_text(value))
+      return invalid(value, arg, "not a decimal number; ", rule->accepted);
+  }
+  return "";
+}
+
 std::string check_run_parameters(const RunParameters& p) {
-  struct AtLeastOne {
-    const char* name;
-    int value;
+  const auto refuse_int = [](const char* option, int value) {
+    return invalid(std::to_string(value), option, "", option_rule(option)->accepted);
   };
-  const AtLeastOne sizes[] = {{"-dy", p.dy}, {"-dx", p.dx}, {"-Dx", p.Dx}, {"-Dy", p.Dy}};
-  for (const AtLeastOne& s : sizes)
-    if (s.value < 1)
-      return "invalid value " + std::to_string(s.value) + " for " + s.name +
-             " (accepted range: 1 or more)";
+  const auto refuse_double = [](const char* option, double value) {
+    return invalid(shown(value), option, "", option_rule(option)->accepted);
+  };
+  const auto finite_positive = [](double v) { return std::isfinite(v) && v > 0.0; };
+  const auto finite_non_negative = [](double v) { return std::isfinite(v) && v >= 0.0; };
+  const auto norm_code = [](double v) { return v == 0.0 || v == 1.0 || v == 2.0; };
+
+  const struct {
+    const char* name;
+    int value, least;
+  } counts[] = {{"-dy", p.dy, 1},   {"-dx", p.dx, 1}, {"-ofy", p.ofy, 0},
+                {"-ofx", p.ofx, 0}, {"-Dx", p.Dx, 1}, {"-Dy", p.Dy, 1}};
+  for (const auto& c : counts)
+    if (c.value < c.least) return refuse_int(c.name, c.value);
+  if (!norm_code(p.norm)) return refuse_double("-norm", p.norm);
+  if (!norm_code(p.normRegRob)) return refuse_int("-normRegRob", p.normRegRob);
+  if (p.norm != 2.0 && !finite_positive(p.sigma_obs))
+    return refuse_double("-sigma_obs", p.sigma_obs);
+  if (p.normRegRob != 2 && !finite_positive(p.sigma_reg))
+    return refuse_double("-sigma_reg", p.sigma_reg);
+  if (!finite_non_negative(p.sigBlur)) return refuse_double("-sigBlur", p.sigBlur);
   // The pyramids hold eight slots and the set-up uses the slot of index L.
-  if (p.nb_resol < 1 || p.nb_resol > 7)
-    return "invalid value " + std::to_string(p.nb_resol) +
-           " for -multiresol (accepted range: 1 to 7)";
-  if (p.nbIt < 1)
-    return "invalid value " + std::to_string(p.nbIt) +
-           " for -nbItTrace (accepted range: 1 or more)";
+  if (p.nb_resol < 1 || p.nb_resol > 7) return refuse_int("-multiresol", p.nb_resol);
+  // Some data weight must stay positive inside the frame of zero weights.
+  const long long smaller_side = std::min(p.dxOrig, p.dyOrig);
+  if (p.offEdge < 0 || 2LL * p.offEdge >= smaller_side)
+    return invalid(std::to_string(p.offEdge), "-offEdeges", "",
+                   ("0 to " + std::to_string((smaller_side - 1) / 2) +
+                    ", less than half the smaller tile side")
+                       .c_str());
+  if (!(std::isfinite(p.tol) && p.tol > 0.0 && p.tol < 1.0)) return refuse_double("-tol", p.tol);
+  if (p.nbIt < 1) return refuse_int("-nbItTrace", p.nbIt);
+  if (!finite_non_negative(p.precision)) return refuse_double("-precision", p.precision);
+  if (!(std::isfinite(p.Umoy) && std::fabs(p.Umoy) <= kMaxVelocity))
+    return refuse_double("-Umean", p.Umoy);
+  if (!finite_positive(p.alphaInit)) return refuse_double("-alphaInit", p.alphaInit);
+  if (!finite_positive(p.betaInit)) return refuse_double("-betaInit", p.betaInit);
   return "";
 }

@@ -50,15 +50,32 @@ struct RunParameters {
 // on standard error when "-h", "-help" or "--help" is present, then going
 // on), applies the derivations (robust-estimation switch, single-level rule
 // with its line on standard output, dxOrig/dyOrig, the robust factors) and
-// checks the ranges of check_run_parameters. A value out of range ends the
-// program with one line on standard error and exit status 1.
+// checks the command line with check_arguments and the values with
+// check_run_parameters. A refused command line ends the program with one
+// line on standard error and exit status 1, before any file is opened.
 // argv[0] gives the program name of the usage banner; argc may be 0.
 RunParameters read_run_parameters(int argc, const char* const* argv);
 
-// Range check of the values that size the pyramids and images: returns ""
-// when -dy, -dx, -Dx, -Dy and -nbItTrace are at least 1 and the number of
-// levels is 1..7, else the one-line message naming the first offending
-// option, its value and the accepted range (no line end).
+// Shape of the command line argv[1 .. argc-1]: every argument is one of the
+// 28 option names or a help flag; every option but a bool one is followed
+// by its value (an option name there is a missing value); a bool option
+// takes the next argument as its value unless that is an option name or a
+// help flag, or is the last argument (true); an int value is a whole
+// decimal integer of int range, a double value a decimal number "a" or
+// "a/b". Returns "", or the one-line message naming the first offending
+// argument and what is accepted (no line end).
+std::string check_arguments(int argc, const char* const* argv);
+
+// Ranges of the values: -dy, -dx, -Dx, -Dy, -nbItTrace at least 1; -ofy,
+// -ofx at least 0; -norm and -normRegRob 0, 1 or 2; -sigma_obs (norm 0 or
+// 1) and -sigma_reg (normRegRob 0 or 1) finite and > 0; -sigBlur finite
+// and >= 0; 1 to 7 levels; -offEdeges at least 0 and less than half the
+// smaller tile side; -tol finite, > 0 and < 1; -precision finite and >= 0;
+// -Umean finite with a magnitude of at most kMaxVelocity (readers.h, the
+// bound of an initial field's values); -alphaInit and
+// -betaInit finite and > 0. Returns "" or the one-line message naming the
+// first offending option (in option order), its value and the accepted
+// range (no line end).
 std::string check_run_parameters(const RunParameters& p);
 
 #endif

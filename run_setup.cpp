@@ -1,6 +1,5 @@
 #include "run_setup.h"
 
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -9,6 +8,7 @@
 
 #include "image_utils.h"
 #include "operators.h"
+#include "outputs.h"
 #include "readers.h"
 #include "sequence_paths.h"
 #include "warping.h"
@@ -30,10 +30,14 @@ CImg<double> cut(const CImg<double>& img, int x0, int y0, int w, int h) {
   return img.get_crop(x0, y0, x0 + w - 1, y0 + h - 1);
 }
 
-// The list file. Four lines, five with -UVinit.
+// The list file: image 1, image 2, the output prefix, an unused fourth
+// line (empty when missing) and, with -UVinit, the initial field.
 char** read_list_file(const RunParameters& p) {
   char** fileIm = alloc_seqPath(kPathSlots);
-  read_path(p.ifn, p.UVinit ? 5 : 4, fileIm);
+  if (p.UVinit)
+    read_path(p.ifn, 5, fileIm, 5);
+  else
+    read_path(p.ifn, 4, fileIm, 3);
   return fileIm;
 }
 
@@ -44,12 +48,22 @@ void load_tiles(const RunParameters& p, char** fileIm, CImg<double>& imOrig,
   const CImg<double> Umean(p.Dx, p.Dy, 1, 1, p.Umoy);
   if (p.UVinit) std::cout << fileIm[kSlotField] << std::endl;
 
-  imOrig = cut(load_grey_image(fileIm[kSlotImage1]), p.ofx, p.ofy, p.dxOrig, p.dyOrig);
+  {
+    const CImg<double> image1 = load_grey_image(fileIm[kSlotImage1]);
+    const std::string outside =
+        check_tile_in_image1(p, fileIm[kSlotImage1], image1.width(), image1.height());
+    if (!outside.empty()) refuse(outside);
+    imOrig = cut(image1, p.ofx, p.ofy, p.dxOrig, p.dyOrig);
+  }
 
   // Image 2 over Dx x Dy; in each branch it is loaded after the pre-warp
   // flow is made (after the field is read, with -UVinit).
   const auto image2 = [&]() {
-    return cut(load_grey_image(fileIm[kSlotImage2]), 0, 0, p.Dx, p.Dy);
+    const CImg<double> image = load_grey_image(fileIm[kSlotImage2]);
+    const std::string larger =
+        check_extent_in_image2(p, fileIm[kSlotImage2], image.width(), image.height());
+    if (!larger.empty()) refuse(larger);
+    return cut(image, 0, 0, p.Dx, p.Dy);
   };
   CImg<double> tmpLarge;
   if (p.Umoy != 0.0) {
@@ -126,45 +140,6 @@ void set_first_linearisation_point(const RunParameters& p, RunSetup& s) {
         read_aUVFile(s.fileIm[kSlotField], p.dx, p.dy, p.Dx, p.Dy, p.ofx, p.ofy));
 }
 
-// The PNM type of a file (1 to 6 for the magic numbers P1 to P6), 0 for a
-// file that cannot be read or is no PNM file.
-int pnm_type(const char* path) {
-  std::ifstream in(path, std::ios::binary);
-  char magic[2] = {0, 0};
-  if (!in.read(magic, 2) || magic[0] != 'P' || magic[1] < '1' || magic[1] > '6') return 0;
-  return magic[1] - '0';
-}
-
-// Reads one whitespace-separated header token of a PNM file, skipping
-// comments (from '#' to the line end). Returns false at the end of the file.
-bool pnm_token(std::istream& in, std::string& token) {
-  token.clear();
-  int c;
-  while ((c = in.get()) != EOF) {
-    if (c == '#') {
-      while ((c = in.get()) != EOF && c != '\n') {
-      }
-      continue;
-    }
-    if (std::isspace(c)) {
-      if (!token.empty()) return true;
-      continue;
-    }
-    token.push_back(static_cast<char>(c));
-  }
-  return !token.empty();
-}
-
-bool parse_count(const std::string& text, unsigned long long& value) {
-  if (text.empty() || text.size() > 12) return false;
-  value = 0;
-  for (char ch : text) {
-    if (ch < '0' || ch > '9') return false;
-    value = value * 10 + static_cast<unsigned long long>(ch - '0');
-  }
-  return true;
-}
-
 }  // namespace
 
 RunSetup::RunSetup(RunSetup&& other) noexcept
@@ -195,6 +170,12 @@ std::string check_run_sizes(const RunParameters& p) {
     if (side.value > kMaxImageSide)
       return std::string("Refused: ") + side.option + " " + std::to_string(side.value) +
              " exceeds " + std::to_string(kMaxImageSide) + " pixels.";
+  if (static_cast<long long>(p.ofx) + p.dxOrig > p.Dx ||
+      static_cast<long long>(p.ofy) + p.dyOrig > p.Dy)
+    return "Refused: the tile of " + std::to_string(p.dxOrig) + " x " + std::to_string(p.dyOrig) +
+           " pixels at column " + std::to_string(p.ofx) + ", row " + std::to_string(p.ofy) +
+           " does not lie inside the whole-image size " + std::to_string(p.Dx) + " x " +
+           std::to_string(p.Dy) + " (-Dx, -Dy).";
   int W = 0, H = 0;
   expand_dim(p.dxOrig, p.dyOrig, p.nb_resol, &W, &H);
   if (W > kMaxImageSide || H > kMaxImageSide)
@@ -211,54 +192,23 @@ std::string check_run_sizes(const RunParameters& p) {
   return "";
 }
 
-std::string check_pnm_complete(const char* path) {
-  const int type = pnm_type(path);
-  if (type == 0) return "";
-  std::ifstream in(path, std::ios::binary);
-  in.seekg(2);
-  const bool hasMax = type != 1 && type != 4;
-  std::string token;
-  unsigned long long W = 0, H = 0, maxval = 1;
-  const std::string bad = std::string("The image ") + path + " has an unreadable PNM header.";
-  if (!pnm_token(in, token) || !parse_count(token, W)) return bad;
-  if (!pnm_token(in, token) || !parse_count(token, H)) return bad;
-  if (hasMax && (!pnm_token(in, token) || !parse_count(token, maxval))) return bad;
-  // pnm_token consumed the one whitespace byte that ends the header.
-  const unsigned long long channels = (type == 3 || type == 6) ? 3 : 1;
-  const unsigned long long samples = W * H * channels;
-  unsigned long long present = 0, needed = samples;
-  if (!in) {
-    present = 0;  // the header ends with the file
-  } else if (type >= 4) {
-    const std::streampos start = in.tellg();
-    in.seekg(0, std::ios::end);
-    present = static_cast<unsigned long long>(in.tellg() - start);
-    needed = type == 4 ? (W + 7) / 8 * H : samples * (maxval < 256 ? 1 : 2);
-  } else {
-    // Text rasters: one whitespace-separated number per sample.
-    std::string value;
-    while (present < needed && in >> value) ++present;
-  }
-  if (present < needed)
-    return std::string("The image ") + path + " holds less data than its header announces (" +
-           std::to_string(present) + " of " + std::to_string(needed) +
-           (type >= 4 ? " bytes)." : " samples).");
-  return "";
+std::string check_tile_in_image1(const RunParameters& p, const char* path, int width1,
+                                 int height1) {
+  if (static_cast<long long>(p.ofx) + p.dxOrig <= width1 &&
+      static_cast<long long>(p.ofy) + p.dyOrig <= height1)
+    return "";
+  return "Refused: the tile of " + std::to_string(p.dxOrig) + " x " + std::to_string(p.dyOrig) +
+         " pixels at column " + std::to_string(p.ofx) + ", row " + std::to_string(p.ofy) +
+         " (-dx, -dy, -ofx, -ofy) does not lie inside image 1 " + path + " of " +
+         std::to_string(width1) + " x " + std::to_string(height1) + " pixels.";
 }
 
-CImg<double> load_grey_image(const char* path) {
-  const std::string incomplete = check_pnm_complete(path);
-  if (!incomplete.empty()) refuse(incomplete);
-  // The converter would lower about half of all 10-bit values by one: PNM
-  // files are read by the library's own reader.
-  CImg<double> img = pnm_type(path) != 0 ? CImg<double>::get_load_pnm(path)
-                                         : CImg<double>::get_load_tiff(path, 0, ~0U, 1);
-  img = img.get_slice(0).get_channels(0, 0);
-  if (img.width() > kMaxImageSide || img.height() > kMaxImageSide)
-    refuse(std::string("Refused: the image ") + path + " is " + std::to_string(img.width()) +
-           " x " + std::to_string(img.height()) + "; images are limited to " +
-           std::to_string(kMaxImageSide) + " pixels per side.");
-  return img;
+std::string check_extent_in_image2(const RunParameters& p, const char* path, int width2,
+                                   int height2) {
+  if (p.Dx <= width2 && p.Dy <= height2) return "";
+  return "Refused: the whole-image size " + std::to_string(p.Dx) + " x " + std::to_string(p.Dy) +
+         " (-Dx, -Dy) exceeds image 2 " + path + " of " + std::to_string(width2) + " x " +
+         std::to_string(height2) + " pixels.";
 }
 
 RunSetup run_setup(RunParameters& p, const RunDisplay& display) {
@@ -266,6 +216,8 @@ RunSetup run_setup(RunParameters& p, const RunDisplay& display) {
   if (!sizes.empty()) refuse(sizes);
   RunSetup s;
   s.fileIm = read_list_file(p);
+  const std::string folder = check_output_folder(s.prefix());
+  if (!folder.empty()) refuse(folder);
   CImg<double> imOrig, imdtOrig;
   load_tiles(p, s.fileIm, imOrig, imdtOrig);
   pad_tiles(p, imOrig, imdtOrig, s, display);

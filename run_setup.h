@@ -10,11 +10,8 @@
 
 #include "CImg.h"
 #include "display_hooks.h"
+#include "input_images.h"
 #include "run_parameters.h"
-
-// Largest image or tile side the spline, warping and padding code can take
-// (their sizes are signed 16-bit values).
-constexpr int kMaxImageSide = 32767;
 
 // Number of path slots allocated for the list file, and slot indices.
 constexpr int kPathSlots = 7;
@@ -45,32 +42,31 @@ struct RunSetup {
   const char* prefix() const { return fileIm[kSlotPrefix]; }
 };
 
-// The whole set-up, in order: list file, images and tiles, pre-warp,
-// padding (p.dx, p.dy receive the padded size W' x H' and the size line is
-// printed), pyramids, first linearisation point. With display on, shows the
-// padded images and every pyramid level. Refusals (sizes, -UVinit window,
-// list file, truncated images) end the program with a message on standard
-// error and exit status 1; the image library's exceptions propagate.
+// The whole set-up, in order: list file (three lines, five with -UVinit;
+// a fourth line is read when present and not used), the output folder's
+// check, images and tiles, pre-warp, padding (p.dx, p.dy receive the padded
+// size W' x H' and the size line is printed), pyramids, first linearisation
+// point. With display on, shows the padded images and every pyramid level.
+// Refusals (sizes, -UVinit window, list file, an output folder where no
+// file can be created, images refused by load_grey_image, a tile outside
+// image 1, a -Dx x -Dy extent larger than image 2) end the program with a
+// message on standard error and exit status 1; the image library's
+// exceptions propagate.
 RunSetup run_setup(RunParameters& p, const RunDisplay& display);
 
 // Refusals that need no input file: a tile, whole-image extent or padded
-// size above kMaxImageSide, and with -UVinit a W' x H' window at (ofx, ofy)
-// that does not lie inside the Dx x Dy field. Returns "" when the run can
-// go on, else a one-line message (no line end).
+// size above kMaxImageSide, a tile that does not lie inside the Dx x Dy
+// extent, and with -UVinit a W' x H' window at (ofx, ofy) that does not lie
+// inside the Dx x Dy field. Returns "" when the run can go on, else a
+// one-line message (no line end).
 std::string check_run_sizes(const RunParameters& p);
 
-// Loads a grey image: slice 0 and channel 0 of the file. PNM files (P1 to
-// P6) are read by the image library's own PNM reader, so that 10-bit
-// samples keep their exact values; any other format goes through the
-// library's external converter. A PNM file holding fewer samples than its
-// header announces, or an image with a side above kMaxImageSide, ends the
-// program with a message on standard error and exit status 1.
-cimg_library::CImg<double> load_grey_image(const char* path);
-
-// For a file that starts with a PNM magic number (P1 to P6): "" when it
-// holds at least the samples its header announces, else a message naming
-// the file. Returns "" for any other file (not judged here).
-std::string check_pnm_complete(const char* path);
+// Refusals once the images are loaded: the tile (ofx, ofy, dxOrig x dyOrig)
+// must lie inside image 1 (width1 x height1), the Dx x Dy extent inside
+// image 2. Returns "" or a one-line message with the sizes (no line end).
+std::string check_tile_in_image1(const RunParameters& p, const char* path, int width1, int height1);
+std::string check_extent_in_image2(const RunParameters& p, const char* path, int width2,
+                                   int height2);
 
 // The smoothing kernel of the pyramids: 5 x 1, (0.05, 0.25, 0.4, 0.25, 0.05).
 cimg_library::CImg<double> burt_kernel();

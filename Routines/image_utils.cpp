@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "CImg.h"
+#include "output_file.h"
 
 using cimg_library::CImg;
 using cimg_library::CImgList;
@@ -110,12 +111,13 @@ CImgList<double> alloc_pyramid(int nc, int coarse) {
 
 void write_pgm255(const CImg<double>& in, char* filename, float min, float max) {
   assert(max > min);
-  std::FILE* pgmfile = std::fopen(filename, "wb");
-  if (pgmfile == nullptr) {
+  OutputFile out(filename);
+  if (!out.ok()) {
     std::fprintf(stderr, "Error: cannot create the PGM file \"%s\": %s\n", filename,
                  std::strerror(errno));
     std::exit(1);
   }
+  std::FILE* pgmfile = out.stream();
   const int nc = in.width(), nl = in.height();
   const double lo = min, hi = max;
   const double scale = (1.0 / static_cast<double>(max - min)) * 255.0;
@@ -133,8 +135,11 @@ void write_pgm255(const CImg<double>& in, char* filename, float min, float max) 
   const bool written = std::fprintf(pgmfile, "P5\n") >= 0 &&
                        std::fprintf(pgmfile, "%d %d\n255\n", nc, nl) >= 0 &&
                        std::fwrite(bytes.data(), 1, bytes.size(), pgmfile) == bytes.size();
-  if (std::fclose(pgmfile) != 0 || !written) {
-    std::fprintf(stderr, "Error: cannot write the PGM file \"%s\"\n", filename);
+  if (!written || !out.commit()) {
+    const int error = errno ? errno : EIO;
+    out.discard();  // exit() would not run its destructor
+    std::fprintf(stderr, "Error: cannot write the PGM file \"%s\": %s\n", filename,
+                 std::strerror(error));
     std::exit(1);
   }
 }

@@ -52,8 +52,10 @@ cimg_library::CImgList<double> alloc_pyramid(int nc, int coarse);
 
 // Writes the first plane of `in` as a binary 8-bit PGM file ("P5"): values
 // clamped to [min, max] and mapped linearly to 0 ... 255 (rounded half up),
-// rows top to bottom. A file that cannot be created or written ends the
-// program with a message naming it on standard error and exit status 1.
+// rows top to bottom, under a temporary name in filename's folder renamed to
+// filename once complete. A file that cannot be created or written ends the
+// program with a message naming it on standard error and exit status 1,
+// leaving filename as it was.
 // Needs max > min.
 void write_pgm255(const cimg_library::CImg<double>& in, char* filename, float min, float max);
 

@@ -3,6 +3,8 @@
 
 #include <CImg.h>
 
+#include <cctype>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -31,6 +33,29 @@ std::string window_text(int dx, int dy, int ofx, int ofy) {
 bool inside(int of, int d, long long size) {
   return of >= 0 && d >= 0 && static_cast<long long>(of) + d <= size;
 }
+
+// One field line "i j u v": two integers, which are not used, then the two
+// velocity components; white space around and between them.
+bool field_line(const std::string& line, float* u, float* v) {
+  const char* c = line.c_str();
+  for (int k = 0; k < 2; ++k) {
+    char* end = nullptr;
+    std::strtol(c, &end, 10);
+    if (end == c) return false;
+    c = end;
+  }
+  char* end = nullptr;
+  *u = std::strtof(c, &end);
+  if (end == c) return false;
+  c = end;
+  *v = std::strtof(c, &end);
+  if (end == c) return false;
+  for (c = end; *c; ++c)
+    if (!std::isspace(static_cast<unsigned char>(*c))) return false;
+  return true;
+}
+
+bool usable_velocity(float w) { return std::isfinite(w) && std::fabs(w) <= kMaxVelocity; }
 
 bool is_space(unsigned char c) { return c == ' ' || (c >= 9 && c <= 13); }
 
@@ -80,20 +105,30 @@ CImg<float> read_aUVFile(const char* filename, int dx, int dy, int Dx, int Dy, i
   CImg<float> result(dx, dy, 2, 1, 0.0f);
   std::string line;
   long long number = 0;
+  const auto where = [&]() { return std::string(filename) + ", line " + std::to_string(number); };
   for (int x = 0; x < Dx; ++x)
     for (int y = 0; y < Dy; ++y) {
       ++number;
-      int i = 0, j = 0;
       float u = 0.0f, v = 0.0f;
-      if (!std::getline(in, line) || std::sscanf(line.c_str(), "%d %d %f %f", &i, &j, &u, &v) != 4)
-        refuse(std::string(filename) + ", line " + std::to_string(number) +
-               ": expected \"i j u v\"");
+      if (!std::getline(in, line) || !field_line(line, &u, &v))
+        refuse(where() + ": expected \"i j u v\"");
+      if (!usable_velocity(u) || !usable_velocity(v))
+        refuse(where() + ": the velocity (" + line + ") must be finite, of magnitude at most " +
+               std::to_string(static_cast<int>(kMaxVelocity)));
       const int row = Dy - 1 - y;
       if (x >= ofx && x < ofx + dx && row >= ofy && row < ofy + dy) {
         result(x - ofx, row - ofy, 0) = u;
         result(x - ofx, row - ofy, 1) = -v;
       }
     }
+  // A field of another size would be taken blindly.
+  while (std::getline(in, line)) {
+    ++number;
+    if (line.find_first_not_of(" \t\r\f\v") != std::string::npos)
+      refuse(where() + ": the file holds more than the " + std::to_string(Dx) + " x " +
+             std::to_string(Dy) + " = " + std::to_string(static_cast<long long>(Dx) * Dy) +
+             " lines of the field");
+  }
   return result;
 }
 

@@ -6,15 +6,20 @@ namespace cimg_library {
 template <typename T> struct CImg;
 }
 
+// Largest magnitude of a velocity, in pixels, taken as input (the values
+// of an initial field, the -Umean constant).
+constexpr double kMaxVelocity = 32767.0;
+
 // Initial velocity field: the text file filename holds Dx * Dy lines
 // "%d %d %f %f" (the integers unused, then u and v), column after column
 // (x outer, y inner), the rows running upwards. Returns the dx x dy window
 // at column ofx, row ofy of the field, as dx x dy x 2 floats: slice 0 u,
 // slice 1 -v (the file's row y becomes row Dy - 1 - y). Prints the path and
 // a line end on standard output. A file that cannot be opened, a line that
-// does not parse (message with its line number) or a window outside the
-// Dx x Dy field ends the program with a message on standard error and exit
-// status 1.
+// does not parse (message with its line number), a u or v that is not
+// finite or whose magnitude exceeds kMaxVelocity, a line after the Dx * Dy
+// lines of the field that is not blank, or a window outside the Dx x Dy
+// field ends the program with a message on standard error and exit status 1.
 cimg_library::CImg<float> read_aUVFile(const char* filename, int dx, int dy, int Dx, int Dy,
                                        int ofx, int ofy);
 

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cmath>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -330,14 +331,47 @@ TEST(EndToEnd, RefusalsExitWithStatusOne) {
   // A PGM of 40000 x 1 pixels: wider than the 16-bit sizes allow.
   write_text(dir / "wide.pgm", "P5\n40000 1\n255\n" + std::string(40000, '\x40'));
   write_text(dir / "garbage.png", "this is no image at all\n");
+  // A 12-bit image: samples above the invalid-sample markers 1022, 1023.
+  {
+    Grey g = smooth_texture(16, 16, 0.0, 0.0, 5, 2000.0, 1000.0);
+    write_pgm(dir / "deep.pgm", g, 4095);
+  }
+  // PNM headers and rasters the format does not allow.
+  write_text(dir / "max0.pgm", "P5\n16 16\n0\n" + std::string(256, '\0'));
+  write_text(dir / "above.pgm", "P5\n16 16\n100\n" + std::string(255, 'd') + "e");
+  {
+    std::string text = "P2\n16 16\n255\n";
+    for (int k = 0; k < 256; ++k) text += k == 77 ? "x " : "7 ";
+    write_text(dir / "text.pgm", text);
+  }
+  // Initial fields: one not-a-number, one huge value, one line too many.
+  const auto field = [&](const std::string& name, int lines, int bad, const std::string& value) {
+    std::string text;
+    for (int k = 0; k < lines; ++k) text += k == bad ? "0 0 " + value + " 0\n" : "0 0 0.5 0\n";
+    write_text(dir / name, text);
+  };
+  field("nan.txt", 256, 100, "nan");
+  field("huge.txt", 256, 3, "40000");
+  field("long.txt", 257, -1, "");
   write_list(dir / "ok.list", dir / "a.pgm", dir / "b.pgm", dir / "out_", dir / "field.txt");
-  write_text(dir / "three.list", dir / "a.pgm\n" + dir / "b.pgm\n" + dir / "out_\n");
+  write_text(dir / "two.list", dir / "a.pgm\n" + dir / "b.pgm\n");
+  write_text(dir / "four.list", dir / "a.pgm\n" + dir / "b.pgm\n" + dir / "out_\nu\n");
   write_text(dir / "long.list", dir / "a.pgm\n" + std::string(500, 'x') + "\n" + dir / "out_\nu\n");
   write_list(dir / "short.list", dir / "a.pgm", dir / "short.pgm", dir / "out_");
   write_list(dir / "short16.list", dir / "short16.pgm", dir / "b.pgm", dir / "out_");
   write_list(dir / "wide.list", dir / "wide.pgm", dir / "b.pgm", dir / "out_");
   write_list(dir / "missing.list", dir / "a.pgm", dir / "nowhere.pgm", dir / "out_");
   write_list(dir / "garbage.list", dir / "garbage.png", dir / "b.pgm", dir / "out_");
+  write_list(dir / "deep.list", dir / "a.pgm", dir / "deep.pgm", dir / "out_");
+  write_list(dir / "max0.list", dir / "max0.pgm", dir / "b.pgm", dir / "out_");
+  write_list(dir / "above.list", dir / "a.pgm", dir / "above.pgm", dir / "out_");
+  write_list(dir / "text.list", dir / "text.pgm", dir / "b.pgm", dir / "out_");
+  write_pgm(dir / "small.pgm", smooth_texture(12, 12, 0.0, 0.0, 5, 120.0, 80.0), 255);
+  write_list(dir / "small.list", dir / "small.pgm", dir / "b.pgm", dir / "out_");
+  write_list(dir / "nodir.list", dir / "a.pgm", dir / "b.pgm", dir / "nodir/out_");
+  for (const char* name : {"nan", "huge", "long"})
+    write_list(dir / (std::string(name) + ".field.list"), dir / "a.pgm", dir / "b.pgm",
+               dir / "out_", dir / (std::string(name) + ".txt"));
 
   struct Case {
     const char* what;
@@ -345,41 +379,273 @@ TEST(EndToEnd, RefusalsExitWithStatusOne) {
     std::vector<std::string> message;  // pieces expected in standard error, in order
   };
   const std::vector<std::string> tile = tile_options(16, 16);
+  const auto list = [&](const std::string& name) { return with({"-inPath", dir / name}, tile); };
+  const std::vector<std::string> uvinit = {"-UVinit", "true"};
   const std::vector<Case> cases = {
-      {"list file missing", with({"-inPath", dir / "none.list"}, tile), {"none.list"}},
-      {"list file too short", with({"-inPath", dir / "three.list"}, tile), {"three.list"}},
-      {"list line too long", with({"-inPath", dir / "long.list"}, tile), {"long.list"}},
+      {"list file missing", list("none.list"), {"none.list"}},
+      {"list file of two lines", list("two.list"), {"two.list has 2 line(s); 3 are needed"}},
+      {"list line too long", list("long.list"), {"long.list is longer than 499 characters"}},
       {"five lines needed with -UVinit",
-       with({"-inPath", dir / "three.list", "-UVinit", "true"}, tile), {"three.list"}},
-      {"truncated 8-bit image", with({"-inPath", dir / "short.list"}, tile),
-       {"short.pgm", "less data"}},
-      {"truncated 16-bit image", with({"-inPath", dir / "short16.list"}, tile),
-       {"short16.pgm", "less data"}},
-      {"image wider than 32767", with({"-inPath", dir / "wide.list"}, tile), {"wide.pgm", "32767"}},
-      {"missing image", with({"-inPath", dir / "missing.list"}, tile), {"image library error"}},
-      {"unreadable image", with({"-inPath", dir / "garbage.list"}, tile), {"image library error"}},
+       with(list("four.list"), uvinit),
+       {"four.list has 4 line(s); 5 are needed"}},
+      {"list file on an endless device",
+       with({"-inPath", "/dev/zero"}, tile),
+       {"Line 1 of the list file /dev/zero is longer than 499 characters"}},
+      {"output folder missing",
+       list("nodir.list"),
+       {"Can't create files in the folder", "nodir/", "No such file or directory"}},
+      {"truncated 8-bit image", list("short.list"), {"short.pgm", "less data"}},
+      {"truncated 16-bit image", list("short16.list"), {"short16.pgm", "less data"}},
+      {"image wider than 32767", list("wide.list"), {"wide.pgm", "32767"}},
+      {"missing image", list("missing.list"), {"image library error"}},
+      {"unreadable image", list("garbage.list"), {"image library error"}},
+      {"12-bit image", list("deep.list"), {"deep.pgm has samples up to", "from 0 to 1023"}},
+      {"maximum value 0", list("max0.list"), {"max0.pgm has the maximum value 0"}},
+      {"sample above the maximum value",
+       list("above.list"),
+       {"above.pgm has a sample of 101, above the maximum value 100"}},
+      {"text sample that is no number",
+       list("text.list"),
+       {"text.pgm has a sample that is not a decimal integer (\"x\")"}},
+      {"default tile on a 16 x 16 image",
+       {"-inPath", dir / "ok.list"},
+       {"the tile of 256 x 256 pixels", "inside image 1", "a.pgm of 16 x 16 pixels"}},
+      {"tile offset past image 1",
+       {"-inPath", dir / "small.list", "-dx", "8", "-dy", "8", "-ofx", "5", "-Dx", "16", "-Dy",
+        "16"},
+       {"the tile of 8 x 8 pixels at column 5, row 0", "small.pgm of 12 x 12 pixels"}},
+      {"whole-image size past image 2",
+       {"-inPath", dir / "ok.list", "-dx", "8", "-dy", "8", "-Dx", "20000", "-Dy", "16"},
+       {"the whole-image size 20000 x 16 (-Dx, -Dy) exceeds image 2", "b.pgm of 16 x 16 pixels"}},
+      {"tile past the whole-image size",
+       {"-inPath", dir / "ok.list", "-dx", "16", "-dy", "16", "-Dx", "8", "-Dy", "16"},
+       {"does not lie inside the whole-image size 8 x 16"}},
       {"tile wider than 32767",
        {"-inPath", dir / "ok.list", "-dx", "40000", "-dy", "16", "-Dx", "16", "-Dy", "16"},
        {"-dx 40000", "32767"}},
       {"padded tile taller than 32767",
-       {"-inPath", dir / "ok.list", "-dx", "16", "-dy", "32765", "-Dx", "16", "-Dy", "16"},
+       {"-inPath", dir / "ok.list", "-dx", "16", "-dy", "32765", "-Dx", "16", "-Dy", "32765"},
        {"32768", "exceeds 32767"}},
       {"-UVinit window past the field",
-       {"-inPath", dir / "ok.list", "-UVinit", "true", "-dx", "16", "-dy", "16", "-Dx", "16",
-        "-Dy", "16", "-ofx", "1"},
+       {"-inPath", dir / "ok.list", "-UVinit", "true", "-dx", "15", "-dy", "16", "-Dx", "16", "-Dy",
+        "16", "-ofx", "1", "-multiresol", "1"},
        {"-UVinit", "inside the 16 x 16 field"}},
       {"-UVinit window with padding past the field",
-       {"-inPath", dir / "ok.list", "-UVinit", "true", "-dx", "15", "-dy", "16", "-Dx", "15",
-        "-Dy", "16", "-multiresol", "1"},
+       {"-inPath", dir / "ok.list", "-UVinit", "true", "-dx", "15", "-dy", "16", "-Dx", "15", "-Dy",
+        "16", "-multiresol", "1"},
        {"-UVinit", "16 x 16 at (0, 0)", "15 x 16 field"}},
+      {"field value not a number",
+       with(list("nan.field.list"), uvinit),
+       {"nan.txt, line 101: the velocity (0 0 nan 0) must be finite"}},
+      {"field value above 32767",
+       with(list("huge.field.list"), uvinit),
+       {"huge.txt, line 4", "of magnitude at most 32767"}},
+      {"field of more lines than Dx x Dy",
+       with(list("long.field.list"), uvinit),
+       {"long.txt, line 257: the file holds more than the 16 x 16 = 256 lines"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     const RunResult r = run_program(dir.path(), c.options);
     EXPECT_EQ(r.status, 1) << r.out << r.err;
     EXPECT_TRUE(contains_in_order(r.err, c.message)) << r.err;
+    EXPECT_EQ(r.out.find("Resolution"), std::string::npos) << "refused after the computation";
     EXPECT_FALSE(fs::exists(dir.path() / "out_UV_HS.motion"));
   }
+}
+
+// Option values the program refuses, each named in its message with what it
+// accepts, before any file is opened (the list file does not exist).
+TEST(EndToEnd, OptionRefusals) {
+  ScratchDir dir("e2e_options");
+  const struct {
+    std::vector<std::string> arguments;
+    std::string message;
+  } cases[] = {
+      {{"-alphaInit", "0"}, "invalid value 0 for -alphaInit (accepted range: a finite number > 0)"},
+      {{"-alphaInit", "-1"}, "invalid value -1 for -alphaInit"},
+      {{"-alphaInit", "nan"}, "invalid value nan for -alphaInit (not a decimal number"},
+      {{"-alphaInit", "1e999"}, "invalid value inf for -alphaInit"},
+      {{"-betaInit", "0"}, "invalid value 0 for -betaInit (accepted range: a finite number > 0)"},
+      {{"-betaInit", "1/0"}, "invalid value inf for -betaInit"},
+      {{"-precision", "-0.1"},
+       "invalid value -0.1 for -precision (accepted range: a finite number, 0 or more)"},
+      {{"-tol", "0"}, "invalid value 0 for -tol (accepted range: a finite number > 0 and < 1)"},
+      {{"-tol", "1"}, "invalid value 1 for -tol"},
+      {{"-norm", "3"}, "invalid value 3 for -norm (accepted range: 0, 1 or 2)"},
+      {{"-norm", "1/2"}, "invalid value 0.5 for -norm"},
+      {{"-normRegRob", "-1"}, "invalid value -1 for -normRegRob (accepted range: 0, 1 or 2)"},
+      {{"-norm", "0", "-sigma_obs", "0"},
+       "invalid value 0 for -sigma_obs (accepted range: a finite number > 0 with -norm 0 or 1)"},
+      {{"-normRegRob", "1", "-sigma_reg", "-5"}, "invalid value -5 for -sigma_reg"},
+      {{"-sigBlur", "-2"},
+       "invalid value -2 for -sigBlur (accepted range: a finite number, 0 or more)"},
+      {{"-Umean", "1e300"},
+       "invalid value 1e+300 for -Umean (accepted range: a finite number from -32767 to 32767)"},
+      {{"-offEdeges", "-1"}, "invalid value -1 for -offEdeges"},
+      {{"-offEdeges", "8"},
+       "invalid value 8 for -offEdeges (accepted range: 0 to 7, less than half the smaller tile "
+       "side)"},
+      {{"-ofx", "-2147483648"}, "invalid value -2147483648 for -ofx (accepted range: 0 or more)"},
+      {{"-ofy", "-1"}, "invalid value -1 for -ofy"},
+      {{"-dx", "1e308"},
+       "invalid value 1e308 for -dx (not a whole integer; accepted range: 1 or more)"},
+      {{"-dy", "16px"}, "invalid value 16px for -dy (not a whole integer"},
+      {{"-multiresol", "3.5"},
+       "invalid value 3.5 for -multiresol (not a whole integer; accepted range: 1 to 7)"},
+      {{"-maxItConvAlpha", "10e3"}, "invalid value 10e3 for -maxItConvAlpha (not a whole integer"},
+      {{"-alphaInt", "10"},
+       "unknown argument -alphaInt (not one of the program's options; -h lists them)"},
+      {{"list.txt"}, "unknown argument list.txt"},
+      {{"-tol"}, "option -tol is missing its value"},
+      {{"-dx", "-dy", "16"}, "option -dx is missing its value"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.arguments));
+    std::vector<std::string> options = {"-inPath", dir / "absent.list"};
+    for (const std::string& o : tile_options(16, 16)) options.push_back(o);
+    for (const std::string& a : c.arguments) options.push_back(a);
+    const RunResult r = run_program(dir.path(), options);
+    EXPECT_EQ(r.status, 1) << r.out << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("absent.list"), std::string::npos) << "a file was opened first";
+  }
+}
+
+// List files as other systems and the README write them: three lines (no
+// fourth, unused line), line ends with carriage returns.
+TEST(EndToEnd, ListFileLayouts) {
+  ScratchDir dir("e2e_lists");
+  write_pgm(dir / "a.pgm", smooth_texture(16, 16, 0.0, 0.0, 5, 120.0, 80.0), 255);
+  write_pgm(dir / "b.pgm", smooth_texture(16, 16, 0.5, 0.0, 5, 120.0, 80.0), 255);
+  const struct {
+    const char* what;
+    std::string text;
+  } cases[] = {
+      {"three lines", dir / "a.pgm\n" + dir / "b.pgm\n" + dir / "three_\n"},
+      {"three lines, no final line feed", dir / "a.pgm\n" + dir / "b.pgm\n" + dir / "bare_"},
+      {"carriage returns", dir / "a.pgm\r\n" + dir / "b.pgm\r\n" + dir / "crlf_\r\nx\r\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    write_text(dir / "list", c.text);
+    const RunResult r = run_program(
+        dir.path(), with({"-inPath", dir / "list", "-multiresol", "1"}, tile_options(16, 16)));
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string prefix = c.text.substr(c.text.rfind(dir / ""));
+    prefix = prefix.substr(0, prefix.find_first_of("\r\n"));
+    EXPECT_TRUE(fs::exists(prefix + "UV_HS.motion")) << prefix;
+    EXPECT_TRUE(fs::exists(prefix + "UV_HSRegOutY.pgm")) << prefix;
+  }
+}
+
+namespace {
+
+// Two independent noise images: the data term holds the solve only where
+// alpha is small enough, the coarse levels (smoothed) give up first.
+void write_noise_pair(const ScratchDir& dir, int side) {
+  std::mt19937 gen(2);
+  std::uniform_int_distribution<int> byte(0, 255);
+  for (const char* name : {"n1.pgm", "n2.pgm"}) {
+    Grey g;
+    g.width = g.height = side;
+    g.v.resize(static_cast<std::size_t>(side) * side);
+    for (double& v : g.v) v = byte(gen);
+    write_pgm(dir / name, g, 255);
+  }
+}
+
+}  // namespace
+
+// A run whose last level solve at the finest level failed writes its
+// outputs, says so on standard error and exits with status 2; failures at a
+// coarser level followed by a converged finest level exit with 0.
+TEST(EndToEnd, ExitStatusTwoWhenTheFinestSolveFailed) {
+  ScratchDir dir("e2e_status2");
+  write_noise_pair(dir, 32);
+  write_list(dir / "list", dir / "n1.pgm", dir / "n2.pgm", dir / "out_");
+  const struct {
+    const char* what;
+    const char* alpha;
+    bool coarseFailure;  // a "no convergence" line before level 0
+    int status;
+  } cases[] = {
+      {"every solve converged", "10", false, 0},
+      {"a coarse level failed, the finest converged", "1e15", true, 0},
+      {"every level failed", "1e21", true, 2},
+  };
+  const std::string noConvergence = "no convergence (output CGS";
+  const std::string statusLine =
+      "the level solve did not converge in the last iteration of the "
+      "finest level";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::remove(dir.path() / "out_UV_HS.motion");
+    const RunResult r = run_program(
+        dir.path(), with({"-inPath", dir / "list", "-multiresol", "3", "-alphaInit", c.alpha},
+                         tile_options(32, 32)));
+    EXPECT_EQ(r.status, c.status) << r.err;
+    const std::size_t finest = r.out.find("Resolution: 0");
+    ASSERT_NE(finest, std::string::npos) << r.out;
+    EXPECT_EQ(r.out.substr(0, finest).find(noConvergence) != std::string::npos, c.coarseFailure)
+        << r.out;
+    EXPECT_EQ(r.out.find(noConvergence, finest) != std::string::npos, c.status == 2) << r.out;
+    EXPECT_EQ(r.err.find(statusLine) != std::string::npos, c.status == 2) << r.err;
+    // The outputs are written in every case, with the closing line.
+    EXPECT_TRUE(fs::exists(dir.path() / "out_UV_HS.motion"));
+    EXPECT_TRUE(fs::exists(dir.path() / "out_UV_HSRegOutY.pgm"));
+    EXPECT_NE(r.out.find(" ** End algorithm **"), std::string::npos);
+  }
+  // Every solve of the last run failed: the increments kept from before
+  // are zero, and so is the written flow.
+  std::istringstream in(read_text(dir / "out_UV_HS.motion"));
+  std::string line;
+  std::getline(in, line);
+  std::getline(in, line);
+  int i, j;
+  double u, v;
+  long n = 0;
+  while (in >> i >> j >> u >> v) {
+    ++n;
+    ASSERT_EQ(u, 0.0);
+    ASSERT_EQ(v, 0.0);
+  }
+  EXPECT_EQ(n, 32 * 32);
+}
+
+// A motion file that cannot be written whole (the file-size limit stops
+// it part-way) leaves no partial file under its name, keeps the complete
+// file of an earlier run, leaves no temporary file and is reported with
+// exit status 1.
+TEST(EndToEnd, PartialWriteLeavesTheEarlierFile) {
+  ScratchDir dir("e2e_partial");
+  write_pgm(dir / "a.pgm", smooth_texture(32, 32, 0.0, 0.0, 5, 120.0, 80.0), 255);
+  write_pgm(dir / "b.pgm", smooth_texture(32, 32, 0.5, 0.0, 5, 120.0, 80.0), 255);
+  write_list(dir / "list", dir / "a.pgm", dir / "b.pgm", "out/run_");
+  fs::create_directories(dir.path() / "out");
+  const std::vector<std::string> options =
+      with({"-inPath", dir / "list", "-multiresol", "2"}, tile_options(32, 32));
+  ASSERT_EQ(run_program(dir.path(), options).status, 0);
+  const std::string earlier = read_text(dir / "out/run_UV_HS.motion");
+  ASSERT_GT(earlier.size(), 16u * 1024u);  // 1026 lines
+
+  // The same run with files limited to 8 KiB (the limit's signal ignored,
+  // so that the write fails with an error instead of killing the run).
+  std::vector<std::string> limited = {"sh", "-c", "trap '' XFSZ; ulimit -f 8; exec \"$0\" \"$@\"",
+                                      VELMORA_PROGRAM};
+  limited.insert(limited.end(), options.begin(), options.end());
+  limited.push_back("-alphaInit");
+  limited.push_back("20");  // a different flow, so that a replaced file would show
+  const RunResult r = run_command(dir.path(), limited, "limited");
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_NE(r.out.find("Can't write out/run_UV_HS.motion !"), std::string::npos) << r.out;
+  EXPECT_EQ(read_text(dir / "out/run_UV_HS.motion"), earlier);
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir.path() / "out"))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"run_UV_HS.motion", "run_UV_HSDataOut.pgm",
+                                             "run_UV_HSRegOutX.pgm", "run_UV_HSRegOutY.pgm"}));
 }
 
 namespace {

@@ -76,12 +76,32 @@ TEST(InitialField, WindowOfTheFlippedField) {
   EXPECT_EQ(f(1, 0, 1), -0.5f);
 }
 
+// The largest magnitudes, blank lines after the field and line ends of
+// other systems are taken.
+TEST(InitialField, BoundsAndTrailingBlankLines) {
+  ScratchDir dir;
+  const std::string path =
+      dir.write("edge.uv", "0 0 32767 -32767\r\n0 1 -1e-30 0x10\r\n\n  \r\n\n");
+  const CImg<float> f = uv(path, 1, 2, 1, 2, 0, 0);
+  EXPECT_EQ(f(0, 1, 0), 32767.0f);
+  EXPECT_EQ(f(0, 1, 1), 32767.0f);
+  EXPECT_EQ(f(0, 0, 0), -1e-30f);
+  EXPECT_EQ(f(0, 0, 1), -16.0f);
+}
+
 TEST(InitialFieldDeathTest, RefusesWhatItCannotRead) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   ScratchDir dir;
   const std::string good = dir.write("good.uv", "0 0 1 1\n0 1 1 1\n1 0 1 1\n1 1 1 1\n");
   const std::string bad = dir.write("bad.uv", "0 0 1 1\n0 1 1 1\n1 0 one 1\n1 1 1 1\n");
   const std::string cut = dir.write("cut.uv", "0 0 1 1\n0 1 1 1\n");
+  const std::string nan = dir.write("nan.uv", "0 0 1 1\n0 1 nan 1\n1 0 1 1\n1 1 1 1\n");
+  const std::string inf = dir.write("inf.uv", "0 0 1 1\n0 1 1 1\n1 0 1 -inf\n1 1 1 1\n");
+  const std::string over = dir.write("over.uv", "0 0 1 1\n0 1 1 1\n1 0 1 1\n1 1 1e39 1\n");
+  const std::string big = dir.write("big.uv", "0 0 1 1\n0 1 -32767.5 1\n1 0 1 1\n1 1 1 1\n");
+  const std::string five = dir.write("five.uv", "0 0 1 1 7\n0 1 1 1\n1 0 1 1\n1 1 1 1\n");
+  const std::string extra =
+      dir.write("extra.uv", "0 0 1 1\n0 1 1 1\n1 0 1 1\n1 1 1 1\n\n2 0 1 1\n");
   const struct {
     std::string file;
     int dx, dy, Dx, Dy, ofx, ofy;
@@ -90,8 +110,18 @@ TEST(InitialFieldDeathTest, RefusesWhatItCannotRead) {
       {dir.file("none.uv"), 1, 1, 1, 1, 0, 0, "Can't open .*none.uv for reading"},
       {bad, 2, 2, 2, 2, 0, 0, "bad.uv, line 3: expected \"i j u v\""},
       {cut, 2, 2, 2, 2, 0, 0, "cut.uv, line 3: expected \"i j u v\""},
-      {good, 2, 2, 2, 2, 1, 0, "good.uv: the window of 2 x 2 pixels at column 1, row 0 reaches "
-                               "past the stored field of 2 x 2"},
+      {nan, 2, 2, 2, 2, 0, 0,
+       "nan.uv, line 2: the velocity \\(0 1 nan 1\\) must be finite, of magnitude at most 32767"},
+      {inf, 2, 2, 2, 2, 0, 0, "inf.uv, line 3: the velocity"},
+      {over, 2, 2, 2, 2, 0, 0, "over.uv, line 4: the velocity"},
+      {big, 2, 2, 2, 2, 0, 0, "big.uv, line 2: the velocity"},
+      {five, 2, 2, 2, 2, 0, 0, "five.uv, line 1: expected \"i j u v\""},
+      {extra, 2, 2, 2, 2, 0, 0,
+       "extra.uv, line 6: the file holds more than the 2 x 2 = 4 lines of the field"},
+      {good, 1, 1, 1, 1, 0, 0, "good.uv, line 2: the file holds more than the 1 x 1 = 1 lines"},
+      {good, 2, 2, 2, 2, 1, 0,
+       "good.uv: the window of 2 x 2 pixels at column 1, row 0 reaches "
+       "past the stored field of 2 x 2"},
       {good, 1, 2, 2, 2, 0, 1, "good.uv: the window of 1 x 2 pixels at column 0, row 1"},
       {good, 1, 1, 2, 2, 0, -1, "good.uv: the window"},
   };

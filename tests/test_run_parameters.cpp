@@ -92,23 +92,27 @@ struct Case {
 TEST(RunParameters, TableOfArgumentVectors) {
   const Case cases[] = {
       {"no arguments", {}, [](RunParameters&) {}},
-      {"Leclerc data term", {"-norm", "0", "-sigma_obs", "50"},
+      {"Leclerc data term",
+       {"-norm", "0", "-sigma_obs", "50"},
        [](RunParameters& p) {
          p.norm = 0.0;
          p.FactorRobParam = p.FactorRobParamInit = 1.0 / 2500.0;
        }},
-      {"quasi-TV data term", {"-norm", "1", "-sigma_obs", "50"},
+      {"quasi-TV data term",
+       {"-norm", "1", "-sigma_obs", "50"},
        [](RunParameters& p) {
          p.norm = 1.0;
          p.FactorRobParam = p.FactorRobParamInit = 0.01;
        }},
-      {"Leclerc smoothness", {"-normRegRob", "0", "-sigma_reg", "4"},
+      {"Leclerc smoothness",
+       {"-normRegRob", "0", "-sigma_reg", "4"},
        [](RunParameters& p) {
          p.normRegRob = 0;
          p.sigma_reg = 4.0;
          p.FactorRobParam_reg = 1.0 / 16.0;
        }},
-      {"quasi-TV smoothness", {"-normRegRob", "1", "-sigma_reg", "4"},
+      {"quasi-TV smoothness",
+       {"-normRegRob", "1", "-sigma_reg", "4"},
        [](RunParameters& p) {
          p.normRegRob = 1;
          p.sigma_reg = 4.0;
@@ -122,8 +126,10 @@ TEST(RunParameters, TableOfArgumentVectors) {
          p.FactorRobParam_reg = 0.01;
        }},
       {"robust flags dropped with both norms quadratic",
-       {"-sigmaRobEstim", "true", "-sigmaRegRobEstim", "1"}, [](RunParameters&) {}},
-      {"single level with an initial field", {"-UVinit", "true"},
+       {"-sigmaRobEstim", "true", "-sigmaRegRobEstim", "1"},
+       [](RunParameters&) {}},
+      {"single level with an initial field",
+       {"-UVinit", "true"},
        [](RunParameters& p) {
          p.UVinit = true;
          p.nb_resol = 1;
@@ -134,43 +140,79 @@ TEST(RunParameters, TableOfArgumentVectors) {
          p.UVinit = true;
          p.nb_resol = 1;
        }},
-      {"bool option last without a value", {"-dx", "64", "-display"},
+      {"bool option last without a value",
+       {"-dx", "64", "-display"},
        [](RunParameters& p) {
          p.dx = p.dxOrig = 64;
          p.display = true;
        }},
-      {"bool spellings of false", {"-display", "off", "-periodic", "OFF", "-UVinit", "0",
-                                   "-sigmaAlphaEstim", "False"},
+      {"bool spellings of false",
+       {"-display", "off", "-periodic", "OFF", "-UVinit", "0", "-sigmaAlphaEstim", "False"},
        [](RunParameters&) {}},
-      {"any other bool text is true", {"-periodic", "yes", "-sigmaBetaEstim", "2"},
+      {"any other bool text is true",
+       {"-periodic", "yes", "-sigmaBetaEstim", "2"},
        [](RunParameters& p) {
          p.periodic = true;
          p.sigmaBetaEstim = true;
        }},
-      {"a fraction for a double", {"-norm", "1/2", "-alphaInit", "3/4"},
+      {"a fraction and an exponent for a double",
+       {"-alphaInit", "3/4", "-betaInit", "2.5e-1"},
        [](RunParameters& p) {
-         p.norm = 0.5;  // neither robust kind: factor 1
          p.alphaInit = 0.75;
+         p.betaInit = 0.25;
        }},
-      {"leading digits of an int, the first occurrence wins",
-       {"-dx", "12abc", "-dy", "40", "-dy", "80", "-bogus", "7"},
+      {"the first occurrence wins",
+       {"-dx", "12", "-dy", "40", "-dy", "80"},
        [](RunParameters& p) {
          p.dx = p.dxOrig = 12;
          p.dy = p.dyOrig = 40;
        }},
-      {"string option last is its own name", {"-inPath"},
-       [](RunParameters& p) { p.ifn = "-inPath"; }},
+      {"a bool followed by an option is true",
+       {"-periodic", "-dx", "20", "-display"},
+       [](RunParameters& p) {
+         p.periodic = true;
+         p.dx = p.dxOrig = 20;
+         p.display = true;
+       }},
+      {"a string value that looks like a number",
+       {"-inPath", "-3"},
+       [](RunParameters& p) { p.ifn = "-3"; }},
       {"remaining options",
-       {"-inPath", "list.txt", "-ofy", "3", "-ofx", "-4", "-Dx", "584", "-Dy", "388", "-sigBlur",
-        "-2", "-multiresol", "7", "-offEdeges", "0", "-tol", "1e-3", "-nbItTrace", "1",
-        "-precision", "0.01", "-maxItConvAlpha", "5", "-Umean", "-1.5", "-betaInit", "2.5"},
+       {"-inPath",
+        "list.txt",
+        "-ofy",
+        "3",
+        "-ofx",
+        "4",
+        "-Dx",
+        "584",
+        "-Dy",
+        "388",
+        "-sigBlur",
+        "2",
+        "-multiresol",
+        "7",
+        "-offEdeges",
+        "0",
+        "-tol",
+        "1e-3",
+        "-nbItTrace",
+        "1",
+        "-precision",
+        "0.01",
+        "-maxItConvAlpha",
+        "5",
+        "-Umean",
+        "-1.5",
+        "-betaInit",
+        "2.5"},
        [](RunParameters& p) {
          p.ifn = "list.txt";
          p.ofy = 3;
-         p.ofx = -4;
+         p.ofx = 4;
          p.Dx = 584;
          p.Dy = 388;
-         p.sigBlur = -2.0;
+         p.sigBlur = 2.0;
          p.nb_resol = 7;
          p.offEdge = 0;
          p.tol = 1e-3;
@@ -180,11 +222,12 @@ TEST(RunParameters, TableOfArgumentVectors) {
          p.Umoy = -1.5;
          p.betaInit = 2.5;
        }},
-      {"smallest accepted sizes", {"-dx", "1", "-dy", "1", "-Dx", "1", "-Dy", "1", "-multiresol",
-                                   "1"},
+      {"smallest accepted sizes",
+       {"-dx", "1", "-dy", "1", "-Dx", "1", "-Dy", "1", "-multiresol", "1", "-offEdeges", "0"},
        [](RunParameters& p) {
          p.dx = p.dy = p.dxOrig = p.dyOrig = p.Dx = p.Dy = 1;
          p.nb_resol = 1;
+         p.offEdge = 0;
        }},
   };
   for (const Case& c : cases) {
@@ -193,13 +236,6 @@ TEST(RunParameters, TableOfArgumentVectors) {
     c.change(expected);
     expect_same(expected, parse(c.args));
   }
-}
-
-TEST(RunParameters, ZeroSigmaGivesAnInfiniteFactor) {
-  const RunParameters p = parse({"-norm", "0", "-sigma_obs", "0", "-normRegRob", "1",
-                                 "-sigma_reg", "0"});
-  EXPECT_EQ(p.FactorRobParam, std::numeric_limits<double>::infinity());
-  EXPECT_EQ(p.FactorRobParam_reg, std::numeric_limits<double>::infinity());
 }
 
 TEST(RunParameters, SingleLevelMessageOnStandardOutput) {
@@ -223,16 +259,16 @@ std::string line(const std::string& name, const std::string& value, const std::s
 }
 
 // Usage lines of every option, with the values given to -dx, -norm,
-// -sigmaRobEstim and -UVinit in UsageTextOnHelp below.
+// -sigma_obs, -sigmaRobEstim and -UVinit in UsageTextOnHelp below.
 std::string option_lines() {
   return line("-inPath", "inputHS", "file of 2 input files in pgm format") +
          line("-dy", "256", "tile line number") + line("-dx", "12", "tile column number") +
          line("-ofy", "0", "offset line number ") + line("-ofx", "0", "offset column number") +
          line("-Dx", "256", "whole Image column number") +
          line("-Dy", "256", "whole Image line number") +
-         line("-norm", "0.5", "Norm data term : 2=L2,1=L1,0=Leclerc (default=L2)") +
+         line("-norm", "1", "Norm data term : 2=L2,1=L1,0=Leclerc (default=L2)") +
          line("-normRegRob", "2", "Norm reg term : 2=L2,1=L1,0=Leclerc (default=L2)") +
-         line("-sigma_obs", "50", "Initial robust parameter control on data term (norm leclerc)") +
+         line("-sigma_obs", "0.5", "Initial robust parameter control on data term (norm leclerc)") +
          line("-sigma_reg", "50", "Initial robust parameter control on reg term (norm leclerc)") +
          line("-sigmaRobEstim", "true",
               "bayesian estimation of robust parameter observation (default=false) ") +
@@ -286,8 +322,8 @@ TEST(RunParameters, UsageTextOnHelp) {
     ::testing::internal::CaptureStdout();
     // The lines show the values as given, before the derivations; the run
     // then goes on with the derived values.
-    const RunParameters p = parse({"-dx", "12", help, "-norm", "1/2", "-sigmaRobEstim", "1",
-                                   "-UVinit", "on"},
+    const RunParameters p = parse({"-dx", "12", help, "-norm", "1", "-sigma_obs", "1/2",
+                                   "-sigmaRobEstim", "1", "-UVinit", "on"},
                                   "/opt/tools/Velmora");
     const std::string out = ::testing::internal::GetCapturedStdout();
     const std::string err = ::testing::internal::GetCapturedStderr();
@@ -310,7 +346,7 @@ TEST(RunParameters, NothingOnStandardErrorWithoutHelp) {
   parse({"-h"});  // a help run first: the facility's help state must not stick
   EXPECT_NE(::testing::internal::GetCapturedStderr(), "");
   ::testing::internal::CaptureStderr();
-  parse({"-dx", "12", "-hh"});
+  parse({"-dx", "12"});
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
 }
 
@@ -324,6 +360,169 @@ TEST(RunParameters, CheckNamesTheFirstOffendingOption) {
   EXPECT_EQ(check_run_parameters(p), "invalid value 8 for -multiresol (accepted range: 1 to 7)");
 }
 
+// The shape of the command line: option names, values and their syntax.
+TEST(RunParameters, ArgumentShapes) {
+  const struct {
+    std::vector<std::string> args;
+    std::string message;  // "" when accepted
+  } cases[] = {
+      {{}, ""},
+      {{"-h"}, ""},
+      {{"-dx", "12", "--help", "-dy", "8"}, ""},
+      {{"-display"}, ""},
+      {{"-display", "off", "-periodic", "-UVinit", "-h"}, ""},
+      {{"-ofx", "-0", "-Umean", "-1.5", "-alphaInit", ".5", "-betaInit", "5.", "-tol", "1E-3"}, ""},
+      {{"-norm", "+2", "-sigBlur", "1/4", "-precision", "0e0"}, ""},
+      {{"-alpha", "3"},
+       "unknown argument -alpha (not one of the program's options; -h lists them)"},
+      {{"-dx", "12", "16"}, "unknown argument 16"},
+      {{"-hh"}, "unknown argument -hh"},
+      {{"inputHS"}, "unknown argument inputHS"},
+      {{"-dx", "12", "-alphaInit"}, "option -alphaInit is missing its value"},
+      {{"-inPath"}, "option -inPath is missing its value (accepted range: a path)"},
+      {{"-inPath", "-dx", "12"}, "option -inPath is missing its value"},
+      {{"-dx", "-h"}, "option -dx is missing its value"},
+      {{"-dx", "12abc"},
+       "invalid value 12abc for -dx (not a whole integer; accepted range: 1 or more)"},
+      {{"-dx", "1e308"}, "invalid value 1e308 for -dx (not a whole integer"},
+      {{"-dy", "0x10"}, "invalid value 0x10 for -dy (not a whole integer"},
+      {{"-ofx", "2147483648"}, "invalid value 2147483648 for -ofx (not a whole integer"},
+      {{"-dx", " 12"}, "invalid value  12 for -dx"},
+      {{"-dx", ""}, "invalid value  for -dx"},
+      {{"-norm", "3,5"},
+       "invalid value 3,5 for -norm (not a decimal number; accepted range: 0, 1 or 2)"},
+      {{"-alphaInit", "nan"}, "invalid value nan for -alphaInit (not a decimal number"},
+      {{"-alphaInit", "inf"}, "invalid value inf for -alphaInit (not a decimal number"},
+      {{"-alphaInit", "0x10"}, "invalid value 0x10 for -alphaInit"},
+      {{"-alphaInit", "1/"}, "invalid value 1/ for -alphaInit"},
+      {{"-alphaInit", "1e"}, "invalid value 1e for -alphaInit"},
+      {{"-alphaInit", "."}, "invalid value . for -alphaInit"},
+  };
+  for (const auto& c : cases) {
+    std::vector<const char*> argv{"Velmora"};
+    for (const std::string& a : c.args) argv.push_back(a.c_str());
+    const std::string message = check_arguments(static_cast<int>(argv.size()), argv.data());
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    if (c.message.empty())
+      EXPECT_EQ(message, "");
+    else
+      EXPECT_EQ(message.substr(0, c.message.size()), c.message) << message;
+  }
+}
+
+// Ranges of the values, each at and just past its bound.
+TEST(RunParameters, ValueRanges) {
+  constexpr double inf = std::numeric_limits<double>::infinity();
+  static const double nan = std::numeric_limits<double>::quiet_NaN();
+  const struct {
+    const char* what;
+    std::function<void(RunParameters&)> change;
+    std::string message;  // "" when accepted
+  } cases[] = {
+      {"defaults", [](RunParameters&) {}, ""},
+      {"zero offsets", [](RunParameters& p) { p.ofx = p.ofy = 0; }, ""},
+      {"negative column offset", [](RunParameters& p) { p.ofx = -1; },
+       "invalid value -1 for -ofx (accepted range: 0 or more)"},
+      {"negative row offset", [](RunParameters& p) { p.ofy = -2147483647 - 1; },
+       "invalid value -2147483648 for -ofy"},
+      {"each norm code",
+       [](RunParameters& p) {
+         p.norm = 0.0;
+         p.normRegRob = 1;
+       },
+       ""},
+      {"data norm 0.5", [](RunParameters& p) { p.norm = 0.5; },
+       "invalid value 0.5 for -norm (accepted range: 0, 1 or 2)"},
+      {"smoothness norm 3", [](RunParameters& p) { p.normRegRob = 3; },
+       "invalid value 3 for -normRegRob (accepted range: 0, 1 or 2)"},
+      {"sigma_obs 0 with the quadratic norm", [](RunParameters& p) { p.sigma_obs = 0.0; }, ""},
+      {"sigma_obs 0 with Leclerc",
+       [](RunParameters& p) {
+         p.norm = 0.0;
+         p.sigma_obs = 0.0;
+       },
+       "invalid value 0 for -sigma_obs (accepted range: a finite number > 0 with -norm 0 or 1)"},
+      {"sigma_obs infinite with quasi-TV",
+       [](RunParameters& p) {
+         p.norm = 1.0;
+         p.sigma_obs = inf;
+       },
+       "invalid value inf for -sigma_obs"},
+      {"sigma_reg negative with Leclerc",
+       [](RunParameters& p) {
+         p.normRegRob = 0;
+         p.sigma_reg = -1.0;
+       },
+       "invalid value -1 for -sigma_reg"},
+      {"sigma_reg tiny with quasi-TV",
+       [](RunParameters& p) {
+         p.normRegRob = 1;
+         p.sigma_reg = 1e-300;
+       },
+       ""},
+      {"sigBlur 0", [](RunParameters& p) { p.sigBlur = 0.0; }, ""},
+      {"sigBlur negative", [](RunParameters& p) { p.sigBlur = -2.0; },
+       "invalid value -2 for -sigBlur (accepted range: a finite number, 0 or more)"},
+      {"sigBlur not a number", [](RunParameters& p) { p.sigBlur = nan; },
+       "invalid value nan for -sigBlur"},
+      {"offEdeges at its bound",
+       [](RunParameters& p) {
+         p.dxOrig = 16;
+         p.dyOrig = 9;
+         p.offEdge = 4;
+       },
+       ""},
+      {"offEdeges half the smaller side",
+       [](RunParameters& p) {
+         p.dxOrig = 16;
+         p.dyOrig = 9;
+         p.offEdge = 5;
+       },
+       "invalid value 5 for -offEdeges (accepted range: 0 to 4, less than half the smaller tile "
+       "side)"},
+      {"offEdeges negative", [](RunParameters& p) { p.offEdge = -1; },
+       "invalid value -1 for -offEdeges"},
+      {"offEdeges huge", [](RunParameters& p) { p.offEdge = 2147483647; },
+       "invalid value 2147483647 for -offEdeges"},
+      {"tol just below 1", [](RunParameters& p) { p.tol = 0.999; }, ""},
+      {"tol 1", [](RunParameters& p) { p.tol = 1.0; },
+       "invalid value 1 for -tol (accepted range: a finite number > 0 and < 1)"},
+      {"tol 0", [](RunParameters& p) { p.tol = 0.0; }, "invalid value 0 for -tol"},
+      {"precision 0", [](RunParameters& p) { p.precision = 0.0; }, ""},
+      {"precision negative", [](RunParameters& p) { p.precision = -1e-3; },
+       "invalid value -0.001 for -precision (accepted range: a finite number, 0 or more)"},
+      {"precision infinite", [](RunParameters& p) { p.precision = inf; },
+       "invalid value inf for -precision"},
+      {"Umean at its bound", [](RunParameters& p) { p.Umoy = -32767.0; }, ""},
+      {"Umean past its bound", [](RunParameters& p) { p.Umoy = 32767.5; },
+       "invalid value 32767.5 for -Umean (accepted range: a finite number from -32767 to 32767)"},
+      {"alphaInit 0", [](RunParameters& p) { p.alphaInit = 0.0; },
+       "invalid value 0 for -alphaInit (accepted range: a finite number > 0)"},
+      {"alphaInit negative", [](RunParameters& p) { p.alphaInit = -1.0; },
+       "invalid value -1 for -alphaInit"},
+      {"alphaInit not a number", [](RunParameters& p) { p.alphaInit = nan; },
+       "invalid value nan for -alphaInit"},
+      {"betaInit infinite", [](RunParameters& p) { p.betaInit = inf; },
+       "invalid value inf for -betaInit (accepted range: a finite number > 0)"},
+      {"the first offending option in option order",
+       [](RunParameters& p) {
+         p.betaInit = 0.0;
+         p.ofx = -1;
+       },
+       "invalid value -1 for -ofx"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    RunParameters p = defaults();
+    c.change(p);
+    const std::string message = check_run_parameters(p);
+    if (c.message.empty())
+      EXPECT_EQ(message, "");
+    else
+      EXPECT_EQ(message.substr(0, c.message.size()), c.message) << message;
+  }
+}
+
 TEST(RunParametersDeathTest, OutOfRangeValuesAreRefused) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   const struct {
@@ -333,10 +532,13 @@ TEST(RunParametersDeathTest, OutOfRangeValuesAreRefused) {
       {{"-multiresol", "0"}, "invalid value 0 for -multiresol \\(accepted range: 1 to 7\\)"},
       {{"-multiresol", "8"}, "invalid value 8 for -multiresol \\(accepted range: 1 to 7\\)"},
       {{"-dx", "0"}, "invalid value 0 for -dx \\(accepted range: 1 or more\\)"},
-      {{"-dy", "0x10"}, "invalid value 0 for -dy \\(accepted range: 1 or more\\)"},
+      {{"-dy", "0x10"},
+       "invalid value 0x10 for -dy \\(not a whole integer; accepted range: 1 or more\\)"},
       {{"-Dx", "-3"}, "invalid value -3 for -Dx \\(accepted range: 1 or more\\)"},
-      {{"-Dy", "abc"}, "invalid value 0 for -Dy \\(accepted range: 1 or more\\)"},
+      {{"-Dy", "abc"}, "invalid value abc for -Dy \\(not a whole integer"},
       {{"-nbItTrace", "0"}, "invalid value 0 for -nbItTrace \\(accepted range: 1 or more\\)"},
+      {{"-alphaInit", "0"}, "invalid value 0 for -alphaInit"},
+      {{"-bogus", "1"}, "unknown argument -bogus"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args[0] + " " + c.args[1]);

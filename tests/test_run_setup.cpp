@@ -1,6 +1,6 @@
-// Run set-up pieces that decide on their own: the size refusals, the check
-// of PNM files against their header, the loading of exact 10-bit samples,
-// the pyramid kernel, the iteration cap and the output names.
+// Run set-up pieces that decide on their own: the size refusals, the tile
+// against the loaded images, the pyramid kernel, the iteration cap, the
+// output names and the output folder's check.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -51,7 +51,14 @@ TEST(RunSetup, SizeRefusals) {
       {"-UVinit window past the bottom", tile(16, 16, 20, 20, 1), true, 0, 5, true},
       {"-UVinit negative offset", tile(16, 16, 20, 20, 1), true, -1, 0, true},
       {"-UVinit padding past the field", tile(15, 16, 15, 16, 1), true, 0, 0, true},
-      {"window ignored without -UVinit", tile(16, 16, 8, 8, 1), false, 5, 5, false},
+      {"window ignored without -UVinit", tile(15, 16, 20, 16, 2), false, 5, 0, false},
+      {"same window with -UVinit", tile(15, 16, 20, 16, 2), true, 5, 0, true},
+      {"tile inside the whole-image size", tile(16, 16, 20, 20, 1), false, 4, 4, false},
+      {"tile past the whole-image width", tile(16, 16, 20, 20, 1), false, 5, 0, true},
+      {"tile past the whole-image height", tile(16, 16, 20, 20, 1), false, 0, 5, true},
+      {"tile wider than the whole image", tile(24, 16, 20, 20, 1), false, 0, 0, true},
+      {"largest offsets do not overflow", tile(16, 16, 20, 20, 1), false, 2147483647, 2147483647,
+       true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -61,71 +68,6 @@ TEST(RunSetup, SizeRefusals) {
     p.ofy = c.ofy;
     EXPECT_EQ(!check_run_sizes(p).empty(), c.refused) << check_run_sizes(p);
   }
-}
-
-TEST(RunSetup, PnmFilesAgainstTheirHeader) {
-  ScratchDir dir("setup_pnm");
-  struct Case {
-    const char* what;
-    std::string content;
-    bool complete;
-  };
-  const Case cases[] = {
-      {"8-bit exact", "P5\n3 2\n255\n" + std::string(6, 'a'), true},
-      {"8-bit one short", "P5\n3 2\n255\n" + std::string(5, 'a'), false},
-      {"8-bit raster starting with white space", "P5\n2 1\n255\n\r\n", true},
-      {"comment in the header", "P5\n# made by hand\n3 2\n255\n" + std::string(6, 'a'), true},
-      {"16-bit exact", "P5\n2 2\n1023\n" + std::string(8, '\1'), true},
-      {"16-bit one byte short", "P5\n2 2\n1023\n" + std::string(7, '\1'), false},
-      {"colour exact", "P6\n2 1\n255\n" + std::string(6, 'c'), true},
-      {"colour short", "P6\n2 1\n255\n" + std::string(4, 'c'), false},
-      {"text exact", "P2\n2 2\n255\n1 2\n3 4\n", true},
-      {"text short", "P2\n2 2\n255\n1 2 3\n", false},
-      {"bitmap exact", "P4\n9 2\n" + std::string(4, '\xff'), true},
-      {"bitmap short", "P4\n9 2\n" + std::string(3, '\xff'), false},
-      {"header only", "P5\n3 2\n255\n", false},
-      {"not a PNM file", "GIF89a", true},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    write_text(dir / "img", c.content);
-    EXPECT_EQ(check_pnm_complete((dir / "img").c_str()).empty(), c.complete);
-  }
-}
-
-// 10-bit samples and the invalid-sample markers 1022 and 1023 keep their
-// exact values (the external converter would lower about half of them).
-TEST(RunSetup, TenBitSamplesLoadExactly) {
-  ScratchDir dir("setup_10bit");
-  Grey g;
-  g.width = 6;
-  g.height = 1;
-  g.v = {0, 300, 513, 900, 1022, 1023};
-  write_pgm(dir / "ten.pgm", g, 1023);
-  const CImg<double> img = load_grey_image((dir / "ten.pgm").c_str());
-  ASSERT_EQ(img.width(), 6);
-  ASSERT_EQ(img.height(), 1);
-  for (int x = 0; x < 6; ++x) EXPECT_EQ(img(x, 0), g.v[x]) << x;
-}
-
-// Formats other than PNM go through the external converter: a PNG made
-// from an 8-bit PGM loads with the same values.
-TEST(RunSetup, OtherFormatsThroughTheConverter) {
-  if (std::system("command -v convert > /dev/null 2>&1") != 0)
-    GTEST_SKIP() << "ImageMagick's convert is not installed";
-  ScratchDir dir("setup_png");
-  Grey g;
-  g.width = 5;
-  g.height = 2;
-  g.v = {0, 13, 32, 128, 255, 1, 2, 3, 250, 10};
-  write_pgm(dir / "eight.pgm", g, 255);
-  ASSERT_EQ(std::system(("convert " + dir / "eight.pgm" + " " + dir / "eight.png").c_str()), 0);
-  const CImg<double> img = load_grey_image((dir / "eight.png").c_str());
-  ASSERT_EQ(img.width(), 5);
-  ASSERT_EQ(img.height(), 2);
-  EXPECT_EQ(img.spectrum(), 1);
-  for (int y = 0; y < 2; ++y)
-    for (int x = 0; x < 5; ++x) EXPECT_EQ(img(x, y), g.at(x, y)) << x << "," << y;
 }
 
 TEST(RunSetup, PyramidKernelAndItsTranspose) {
@@ -157,4 +99,76 @@ TEST(Outputs, FileNamesForAnyPrefixLength) {
   const std::string prefix(400, 'q');
   EXPECT_EQ(output_file_name(prefix.c_str(), kRegOutYSuffix), prefix + "UV_HSRegOutY.pgm");
   EXPECT_EQ(std::string(kRegOutXSuffix), "UV_HSRegOutX.pgm");
+}
+
+// The tile must lie inside image 1 and the whole-image size inside image 2:
+// a missing part would be filled with zeros taken as real pixels.
+TEST(RunSetup, TileAndExtentAgainstTheImages) {
+  struct Case {
+    const char* what;
+    int dx, dy, ofx, ofy, Dx, Dy;  // options
+    int width, height;             // both images
+    bool tileInside, extentInside;
+  };
+  const Case cases[] = {
+      {"everything fits exactly", 32, 32, 0, 0, 32, 32, 32, 32, true, true},
+      {"default tile on a small image", 256, 256, 0, 0, 256, 256, 32, 32, false, false},
+      {"tile inside with offsets", 16, 8, 16, 24, 32, 32, 32, 32, true, true},
+      {"one column past the right edge", 16, 8, 17, 0, 32, 32, 32, 32, false, true},
+      {"one row past the bottom", 16, 8, 0, 25, 32, 32, 32, 32, false, true},
+      {"extent one column wider", 8, 8, 0, 0, 33, 32, 32, 32, true, false},
+      {"extent one row taller", 8, 8, 0, 0, 32, 33, 32, 32, true, false},
+      {"largest offsets do not overflow", 16, 16, 2147483647, 2147483647, 32, 32, 32, 32, false,
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    RunParameters p = tile(c.dx, c.dy, c.Dx, c.Dy, 1);
+    p.ofx = c.ofx;
+    p.ofy = c.ofy;
+    const std::string tileMessage = check_tile_in_image1(p, "one.pgm", c.width, c.height);
+    const std::string extentMessage = check_extent_in_image2(p, "two.pgm", c.width, c.height);
+    EXPECT_EQ(tileMessage.empty(), c.tileInside) << tileMessage;
+    EXPECT_EQ(extentMessage.empty(), c.extentInside) << extentMessage;
+  }
+  // The messages give the sizes.
+  RunParameters p = tile(256, 256, 300, 200, 1);
+  EXPECT_EQ(check_tile_in_image1(p, "one.pgm", 32, 24),
+            "Refused: the tile of 256 x 256 pixels at column 0, row 0 (-dx, -dy, -ofx, -ofy) "
+            "does not lie inside image 1 one.pgm of 32 x 24 pixels.");
+  EXPECT_EQ(check_extent_in_image2(p, "two.pgm", 32, 24),
+            "Refused: the whole-image size 300 x 200 (-Dx, -Dy) exceeds image 2 two.pgm of "
+            "32 x 24 pixels.");
+}
+
+// The output folder is tried by creating a file there, which also holds for
+// a process that may write anywhere.
+TEST(Outputs, OutputFolderCheck) {
+  ScratchDir dir("outputs_folder");
+  fs::create_directories(dir.path() / "out");
+  write_text(dir / "plain", "a file, not a folder\n");
+  struct Case {
+    const char* what;
+    std::string prefix;
+    std::string reason;  // "" when the folder is fine
+  };
+  const Case cases[] = {
+      {"existing folder with a trailing slash", dir / "out/", ""},
+      {"existing folder and a name part", dir / "out/run_", ""},
+      {"missing folder", dir / "none/run_", "No such file or directory"},
+      {"a file in place of the folder", dir / "plain/run_", "Not a directory"},
+      {"a folder nothing can be created in", "/proc/velmora_", "No such file or directory"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string message = check_output_folder(c.prefix.c_str());
+    if (c.reason.empty()) {
+      EXPECT_EQ(message, "");
+    } else {
+      EXPECT_NE(message.find(c.prefix), std::string::npos) << message;
+      EXPECT_NE(message.find(c.reason), std::string::npos) << message;
+    }
+  }
+  // The probe leaves nothing behind.
+  EXPECT_TRUE(fs::is_empty(dir.path() / "out"));
 }

@@ -10,27 +10,29 @@
 #include <new>
 #include <vector>
 
+#include "output_file.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
 namespace {
 
-// Ends the program when a motion file cannot be written completely.
-void close_motion_file(std::FILE* f, const char* nom) {
-  const bool failed = std::ferror(f) != 0;
-  if (std::fclose(f) != 0 || failed) {
+// Renames a complete motion file to its name, or ends the program when it
+// cannot be written completely (the name then keeps what it held before).
+void close_motion_file(OutputFile& f, const char* nom) {
+  if (!f.commit()) {
     std::printf("Can't write %s !", nom);
     std::exit(1);
   }
 }
 
-std::FILE* create_motion_file(const char* nom) {
-  std::FILE* f = std::fopen(nom, "w");
-  if (!f) {
+// The motion file nom, written under a temporary name until it is closed.
+std::FILE* create_motion_file(OutputFile& f, const char* nom) {
+  if (!f.ok()) {
     std::printf("Can't create %s !", nom);
     std::exit(1);
   }
-  return f;
+  return f.stream();
 }
 
 // Two-byte code of v: f = v + 1 (v >= 0) or v - 1 (v < 0); byte 0 is the
@@ -56,20 +58,6 @@ float decode(unsigned char b0, unsigned char b1) {
   const int p = b0 < 128 ? b0 : b0 - 256;
   const double q = b1;
   return static_cast<float>(p >= 0 ? p - 1 + 0.005 * q : p + 1 - 0.005 * q);
-}
-
-// Writes all n bytes, retrying after partial writes; false on failure.
-bool write_all(int fd, const unsigned char* data, std::size_t n) {
-  while (n > 0) {
-    const ssize_t w = ::write(fd, data, n);
-    if (w < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += w;
-    n -= static_cast<std::size_t>(w);
-  }
-  return true;
 }
 
 // Reads up to n bytes, stopping at the end of the file; returns the count.
@@ -102,7 +90,8 @@ bool make_buffer(std::vector<unsigned char>& buffer, long long n) {
 }  // namespace
 
 void write_champ(const float* U, const float* V, short nb_col, short nb_lig, const char* nom) {
-  std::FILE* f = create_motion_file(nom);
+  OutputFile out(nom);
+  std::FILE* f = create_motion_file(out, nom);
   std::fprintf(f, "%hd %hd\n", nb_col, nb_lig);
   std::fprintf(f, "#i\tj\tU\tV\n");
   for (short i = 0; i < nb_lig; ++i)
@@ -111,12 +100,13 @@ void write_champ(const float* U, const float* V, short nb_col, short nb_lig, con
       std::fprintf(f, "%hd\t%hd\t%f\t%f\n", i, j, static_cast<double>(U[k]),
                    static_cast<double>(V[k]));
     }
-  close_motion_file(f, nom);
+  close_motion_file(out, nom);
 }
 
 void write_champ_im(const float* U, const float* V, const float* Im, short nb_col, short nb_lig,
                     const char* nom) {
-  std::FILE* f = create_motion_file(nom);
+  OutputFile out(nom);
+  std::FILE* f = create_motion_file(out, nom);
   std::fprintf(f, "%hd %hd\n", nb_col, nb_lig);
   std::fprintf(f, "#i\tj\tU\tV\tf\n");
   for (short i = 0; i < nb_lig; ++i)
@@ -125,7 +115,7 @@ void write_champ_im(const float* U, const float* V, const float* Im, short nb_co
       std::fprintf(f, "%hd\t%hd\t%f\t%f\t%f\n", i, j, static_cast<double>(U[k]),
                    static_cast<double>(V[k]), static_cast<double>(Im[k]));
     }
-  close_motion_file(f, nom);
+  close_motion_file(out, nom);
 }
 
 void write_field(const char* name_field, const float* ima_u, const float* ima_v, short nbcol,
@@ -137,8 +127,8 @@ void write_field(const char* name_field, const float* ima_u, const float* ima_v,
     *error = 2;
     return;
   }
-  const int fd = ::open(name_field, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  if (fd < 0) {
+  OutputFile out(name_field, 0644);
+  if (!out.ok()) {
     std::perror("fichier vecteurs");
     *error = 1;
     return;
@@ -146,21 +136,18 @@ void write_field(const char* name_field, const float* ima_u, const float* ima_v,
   std::vector<unsigned char> buffer;
   if (!make_buffer(buffer, 2 * n)) {
     std::perror("allocation");
-    ::close(fd);
     *error = 2;
     return;
   }
   const unsigned char header[4] = {
       static_cast<unsigned char>(nblig / 256), static_cast<unsigned char>(nblig % 256),
       static_cast<unsigned char>(nbcol / 256), static_cast<unsigned char>(nbcol % 256)};
-  bool written = write_all(fd, header, 4);
+  std::fwrite(header, 1, 4, out.stream());
   for (const float* plane : {ima_u, ima_v}) {
-    if (!written) break;
     for (long long k = 0; k < n; ++k) encode(plane[k], &buffer[2 * k]);
-    written = write_all(fd, buffer.data(), buffer.size());
+    std::fwrite(buffer.data(), 1, buffer.size(), out.stream());
   }
-  if (::close(fd) != 0) written = false;
-  if (!written) {
+  if (!out.commit()) {
     std::perror("fichier vecteurs");
     *error = 1;
     return;

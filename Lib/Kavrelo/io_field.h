@@ -6,9 +6,11 @@
 #define VELMORA_IO_FIELD_H
 
 // Motion file nom: "nb_col nb_lig\n", "#i\tj\tU\tV\n", then for each row i and
-// column j "i\tj\tU\tV\n" (U, V with 6 decimals). A file that cannot be
-// created prints "Can't create <nom> !" on standard output and exits with
-// status 1; so does a write that fails ("Can't write <nom> !").
+// column j "i\tj\tU\tV\n" (U, V with 6 decimals). The file is written under
+// a temporary name in nom's folder and renamed to nom once complete. A file
+// that cannot be created prints "Can't create <nom> !" on standard output
+// and exits with status 1; so does a write that fails ("Can't write <nom>
+// !"), which leaves nom as it was.
 void write_champ(const float* U, const float* V, short nb_col, short nb_lig, const char* nom);
 
 // Five-column motion file: as write_champ, with the title "#i\tj\tU\tV\tf"
@@ -24,7 +26,8 @@ void write_champ_im(const float* U, const float* V, const float* Im, short nb_co
 // stored as 0. Round trip within 0.005 for -128 < v < 127.
 // *error: 0 written; 1 file not created or not written (perror
 // "fichier vecteurs"); 2 buffer not allocated or negative sizes (perror
-// "allocation"). The file is created with mode 0644, an old one truncated.
+// "allocation"). The file is created with mode 0644 under a temporary name
+// and renamed to name_field once complete: on error name_field is as it was.
 void write_field(const char* name_field, const float* ima_u, const float* ima_v, short nbcol,
                  short nblig, short* error);
 

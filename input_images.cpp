@@ -1,0 +1,236 @@
+#include "input_images.h"
+
+#include <cctype>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <vector>
+
+using cimg_library::CImg;
+
+namespace {
+
+[[noreturn]] void refuse(const std::string& message) {
+  std::cout.flush();
+  std::fprintf(stderr, "%s\n", message.c_str());
+  std::exit(1);
+}
+
+std::string about(const char* path, const std::string& text) {
+  return std::string("The image ") + path + " " + text;
+}
+
+// The PNM type of a file (1 to 6 for the magic numbers P1 to P6), 0 for a
+// file that cannot be read or is no PNM file.
+int pnm_type(const char* path) {
+  std::ifstream in(path, std::ios::binary);
+  char magic[2] = {0, 0};
+  if (!in.read(magic, 2) || magic[0] != 'P' || magic[1] < '1' || magic[1] > '6') return 0;
+  return magic[1] - '0';
+}
+
+// Reads one white-space separated token, skipping comments (from '#' to the
+// line end). The one white-space byte that ends the token is consumed.
+// Returns false at the end of the file.
+bool pnm_token(std::istream& in, std::string& token) {
+  token.clear();
+  int c;
+  while ((c = in.get()) != EOF) {
+    if (c == '#') {
+      while ((c = in.get()) != EOF && c != '\n') {
+      }
+      if (!token.empty()) return true;
+      continue;
+    }
+    if (std::isspace(c)) {
+      if (!token.empty()) return true;
+      continue;
+    }
+    token.push_back(static_cast<char>(c));
+  }
+  return !token.empty();
+}
+
+// A decimal count made of digits only; values above `cap` read as cap + 1.
+bool parse_count(const std::string& text, unsigned long cap, unsigned long& value) {
+  if (text.empty()) return false;
+  value = 0;
+  for (char ch : text) {
+    if (ch < '0' || ch > '9') return false;
+    value = value * 10 + static_cast<unsigned long>(ch - '0');
+    if (value > cap) value = cap + 1;
+  }
+  return true;
+}
+
+std::string above_maximum(const char* path, unsigned long v, unsigned long maxval) {
+  return about(path, "has a sample of " +
+                         (v > 65535 ? std::string("more than 65535") : std::to_string(v)) +
+                         ", above the maximum value " + std::to_string(maxval) + " of its header.");
+}
+
+// Raster of a binary file: W x H x channels samples of one byte (maximum
+// value below 256) or two (most significant first), or a packed bitmap.
+// grey receives channel 0.
+std::string read_binary_raster(std::istream& in, const char* path, int type, unsigned long W,
+                               unsigned long H, unsigned long channels, unsigned long maxval,
+                               std::vector<std::uint16_t>& grey) {
+  const unsigned long long count = static_cast<unsigned long long>(W) * H * channels;
+  const unsigned bytes = maxval < 256 ? 1 : 2;
+  const unsigned long long row = (W + 7) / 8;
+  const unsigned long long needed = type == 4 ? row * H : count * bytes;
+  unsigned long long present = 0;
+  if (in) {
+    const std::streampos start = in.tellg();
+    in.seekg(0, std::ios::end);
+    present = static_cast<unsigned long long>(in.tellg() - start);
+    in.seekg(start);
+  }
+  if (present < needed)
+    return about(path, "holds less data than its header announces (" + std::to_string(present) +
+                           " of " + std::to_string(needed) + " bytes).");
+  std::vector<unsigned char> raw(needed);
+  if (needed > 0 &&
+      !in.read(reinterpret_cast<char*>(raw.data()), static_cast<std::streamsize>(needed)))
+    return about(path, "could not be read.");
+  grey.assign(static_cast<std::size_t>(W) * H, 0);
+  if (type == 4) {
+    for (unsigned long y = 0; y < H; ++y)
+      for (unsigned long x = 0; x < W; ++x)
+        grey[y * W + x] = (raw[y * row + x / 8] >> (7 - x % 8)) & 1u;
+    return "";
+  }
+  for (unsigned long long k = 0; k < count; ++k) {
+    const unsigned long v =
+        bytes == 1 ? raw[k] : (static_cast<unsigned long>(raw[2 * k]) << 8) | raw[2 * k + 1];
+    if (v > maxval) return above_maximum(path, v, maxval);
+    if (k % channels == 0) grey[k / channels] = static_cast<std::uint16_t>(v);
+  }
+  return "";
+}
+
+// Raster of a text file: W x H x channels decimal samples separated by
+// white space (a bitmap's digits may also follow each other without any).
+// grey receives channel 0.
+std::string read_text_raster(std::istream& in, const char* path, int type, unsigned long W,
+                             unsigned long H, unsigned long channels, unsigned long maxval,
+                             std::vector<std::uint16_t>& grey) {
+  const unsigned long long count = static_cast<unsigned long long>(W) * H * channels;
+  grey.assign(static_cast<std::size_t>(W) * H, 0);
+  std::string token;
+  unsigned long long k = 0;
+  for (; k < count; ++k) {
+    unsigned long v = 0;
+    if (type == 1) {
+      int c = in.get();
+      while (c != EOF && (std::isspace(c) || c == '#')) {
+        if (c == '#')
+          while ((c = in.get()) != EOF && c != '\n') {
+          }
+        c = in.get();
+      }
+      if (c == EOF) break;
+      if (c != '0' && c != '1')
+        return about(path, "has a sample that is not 0 or 1 (\"" +
+                               std::string(1, static_cast<char>(c)) + "\").");
+      v = static_cast<unsigned long>(c - '0');
+    } else {
+      if (!pnm_token(in, token)) break;
+      if (!parse_count(token, 65535, v))
+        return about(
+            path, "has a sample that is not a decimal integer (\"" + token.substr(0, 20) + "\").");
+      if (v > maxval) return above_maximum(path, v, maxval);
+    }
+    if (k % channels == 0) grey[k / channels] = static_cast<std::uint16_t>(v);
+  }
+  if (k < count)
+    return about(path, "holds less data than its header announces (" + std::to_string(k) + " of " +
+                           std::to_string(count) + " samples).");
+  return "";
+}
+
+}  // namespace
+
+std::string read_pnm_grey(const char* path, CImg<double>& image) {
+  const int type = pnm_type(path);
+  if (type == 0) return about(path, "is not a PNM file.");
+  std::ifstream in(path, std::ios::binary);
+  in.seekg(2);
+  const bool bitmap = type == 1 || type == 4;
+  const unsigned long channels = (type == 3 || type == 6) ? 3 : 1;
+  const std::string bad = about(path, "has an unreadable PNM header.");
+  std::string token;
+  unsigned long W = 0, H = 0, maxval = 1;
+  if (!pnm_token(in, token) || !parse_count(token, kMaxImageSide, W)) return bad;
+  if (!pnm_token(in, token) || !parse_count(token, kMaxImageSide, H)) return bad;
+  if (W > static_cast<unsigned long>(kMaxImageSide) ||
+      H > static_cast<unsigned long>(kMaxImageSide))
+    return std::string("Refused: the image ") + path + " is larger than " +
+           std::to_string(kMaxImageSide) + " pixels per side; images are limited to " +
+           std::to_string(kMaxImageSide) + " pixels per side.";
+  if (!bitmap) {
+    if (!pnm_token(in, token) || !parse_count(token, 65535, maxval)) return bad;
+    if (maxval < 1 || maxval > 65535)
+      return about(path, "has the maximum value " + token.substr(0, 20) +
+                             " in its header (accepted: 1 to 65535).");
+  }
+
+  std::vector<std::uint16_t> grey;
+  const std::string failed = type >= 4
+                                 ? read_binary_raster(in, path, type, W, H, channels, maxval, grey)
+                                 : read_text_raster(in, path, type, W, H, channels, maxval, grey);
+  if (!failed.empty()) return failed;
+  image.assign(static_cast<int>(W), static_cast<int>(H), 1, 1);
+  for (std::size_t k = 0; k < grey.size(); ++k)
+    image[k] = bitmap ? (grey[k] ? 0.0 : 255.0) : static_cast<double>(grey[k]);
+  return "";
+}
+
+std::string check_samples(const char* path, const CImg<double>& image) {
+  if (image.is_empty()) return "";
+  std::ostringstream s;
+  double largest = image[0], smallest = image[0];
+  for (const double v : image) {
+    if (std::isnan(v)) {
+      s << "has a sample that is not a number";
+      break;
+    }
+    largest = v > largest ? v : largest;
+    smallest = v < smallest ? v : smallest;
+  }
+  if (s.tellp() == 0) {
+    if (largest > kMaxSample)
+      s << "has samples up to " << largest;
+    else if (smallest < 0.0)
+      s << "has a sample of " << smallest;
+    else
+      return "";
+  }
+  return about(path, s.str() +
+                         "; samples must lie from 0 to 1023 (8- or 10-bit images; "
+                         "1022 and 1023 mark invalid samples).");
+}
+
+CImg<double> load_grey_image(const char* path) {
+  CImg<double> img;
+  if (pnm_type(path) != 0) {
+    // Our own reader: the converter would lower about half of all 10-bit
+    // values by one, and the library's reader refuses valid headers.
+    const std::string failed = read_pnm_grey(path, img);
+    if (!failed.empty()) refuse(failed);
+  } else {
+    img = CImg<double>::get_load_tiff(path, 0, ~0U, 1);
+    img = img.get_slice(0).get_channels(0, 0);
+  }
+  if (img.width() > kMaxImageSide || img.height() > kMaxImageSide)
+    refuse(std::string("Refused: the image ") + path + " is " + std::to_string(img.width()) +
+           " x " + std::to_string(img.height()) + "; images are limited to " +
+           std::to_string(kMaxImageSide) + " pixels per side.");
+  const std::string samples = check_samples(path, img);
+  if (!samples.empty()) refuse(samples);
+  return img;
+}

@@ -1,0 +1,46 @@
+// Input images of a run: grey images loaded from PNM files by a reader of
+// our own (exact 8- and 16-bit samples, every header the format allows) or
+// from any other format through the image library's external converter, and
+// the checks that make them fit the program: at most kMaxImageSide pixels
+// per side and samples from 0 to kMaxSample.
+#ifndef VELMORA_INPUT_IMAGES_H
+#define VELMORA_INPUT_IMAGES_H
+
+#include <string>
+
+#include "CImg.h"
+
+// Largest image or tile side the spline, warping and padding code can take
+// (their sizes are signed 16-bit values).
+constexpr int kMaxImageSide = 32767;
+
+// Largest sample of an input image: 1022 and 1023 mark invalid samples, so
+// the program takes 8-bit and 10-bit images.
+constexpr double kMaxSample = 1023.0;
+
+// Loads a grey image: slice 0 and channel 0 of the file. Files that start
+// with a PNM magic number (P1 to P6) are read by read_pnm_grey; any other
+// format goes through the library's external converter. A file refused by
+// read_pnm_grey, an image with a side above kMaxImageSide, or a sample that
+// is not a number from 0 to kMaxSample ends the program with a message
+// naming the file on standard error and exit status 1.
+cimg_library::CImg<double> load_grey_image(const char* path);
+
+// Reads a PNM file (P1 to P6) into image: width x height, one channel (the
+// first, red, of a colour file), raw sample values; bitmaps (P1, P4) read
+// 1 (black) as 0 and 0 (white) as 255. Header fields are separated by white
+// space and comments ('#' to the line end) in any layout; one white-space
+// byte ends the header of a binary file, whose samples take one byte for a
+// maximum value below 256 and two (most significant first) otherwise.
+// Returns "" on success, else a one-line message naming the file (no line
+// end) for: no PNM magic number, a malformed header, a side above
+// kMaxImageSide, a maximum value outside 1 to 65535, fewer samples than the
+// header announces, a text sample that is not a decimal integer, or a
+// sample above the maximum value.
+std::string read_pnm_grey(const char* path, cimg_library::CImg<double>& image);
+
+// "" when every sample of image is a number from 0 to kMaxSample, else a
+// message naming path and the largest offending sample (no line end).
+std::string check_samples(const char* path, const cimg_library::CImg<double>& image);
+
+#endif

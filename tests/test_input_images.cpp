@@ -1,0 +1,213 @@
+// Input images: the PNM reader (every header layout, exact 8- and 16-bit
+// samples, bitmaps, colour files), its refusals, the sample limit of 1023
+// and the converter path for other formats.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "CImg.h"
+#include "input_images.h"
+#include "program_run.h"
+
+using namespace velmora_test;
+using cimg_library::CImg;
+
+namespace {
+
+std::string bytes(std::initializer_list<int> values) {
+  std::string s;
+  for (int v : values) s.push_back(static_cast<char>(v));
+  return s;
+}
+
+}  // namespace
+
+// Valid files, among them the layouts the image library's own reader
+// refuses (one-line header, comment between the numbers, P4) or misreads
+// (text samples run together in a P1 bitmap).
+TEST(InputImages, ReadsEveryPnmLayout) {
+  ScratchDir dir("images_layouts");
+  struct Case {
+    const char* what;
+    std::string content;
+    int width, height;
+    std::vector<double> values;  // row-major, channel 0
+  };
+  const Case cases[] = {
+      {"8-bit binary",
+       "P5\n3 2\n255\n" + bytes({0, 1, 32, 10, 254, 255}),
+       3,
+       2,
+       {0, 1, 32, 10, 254, 255}},
+      {"header on one line", "P5 3 1 255\n" + bytes({7, 8, 9}), 3, 1, {7, 8, 9}},
+      {"comment between the numbers",
+       "P5\n3 # width\n# more\n1\n255\n" + bytes({1, 2, 3}),
+       3,
+       1,
+       {1, 2, 3}},
+      {"each field on its own line, CR LF", "P5\r\n2\r\n1\r\n255\n" + bytes({5, 6}), 2, 1, {5, 6}},
+      {"raster starting with white-space values",
+       "P5\n3 1\n255\n" + bytes({32, 13, 9}),
+       3,
+       1,
+       {32, 13, 9}},
+      {"10-bit binary, most significant byte first",
+       "P5\n4 1\n1023\n" + bytes({0, 0, 2, 1, 3, 254, 3, 255}),
+       4,
+       1,
+       {0, 513, 1022, 1023}},
+      {"maxval below 255", "P5\n2 1\n100\n" + bytes({0, 100}), 2, 1, {0, 100}},
+      {"text grey",
+       "P2\n# comment\n3 2\n1023\n0 1 2\n 1021 1022\n1023\n",
+       3,
+       2,
+       {0, 1, 2, 1021, 1022, 1023}},
+      {"colour binary: the red channel",
+       "P6\n2 1\n255\n" + bytes({10, 20, 30, 40, 50, 60}),
+       2,
+       1,
+       {10, 40}},
+      {"colour text", "P3\n2 1\n255\n10 20 30 40 50 60\n", 2, 1, {10, 40}},
+      {"text bitmap, digits run together", "P1\n3 2\n101\n0 1 0\n", 3, 2, {0, 255, 0, 255, 0, 255}},
+      {"binary bitmap, rows padded to bytes",
+       "P4\n9 2\n" + bytes({0xA0, 0x80, 0x00, 0x00}),
+       9,
+       2,
+       {0, 255, 0, 255, 255, 255, 255, 255, 0, 255, 255, 255, 255, 255, 255, 255, 255, 255}},
+      {"data after the raster is ignored", "P5\n1 1\n255\n" + bytes({42, 43, 44}), 1, 1, {42}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    write_text(dir / "img", c.content);
+    CImg<double> img;
+    EXPECT_EQ(read_pnm_grey((dir / "img").c_str(), img), "");
+    ASSERT_EQ(img.width(), c.width);
+    ASSERT_EQ(img.height(), c.height);
+    EXPECT_EQ(img.spectrum(), 1);
+    for (int y = 0; y < c.height; ++y)
+      for (int x = 0; x < c.width; ++x)
+        EXPECT_EQ(img(x, y), c.values[static_cast<std::size_t>(y) * c.width + x])
+            << "at (" << x << ", " << y << ")";
+  }
+}
+
+TEST(InputImages, RefusesBrokenPnmFiles) {
+  ScratchDir dir("images_refusals");
+  struct Case {
+    const char* what;
+    std::string content;
+    std::string message;  // expected part of the message
+  };
+  const Case cases[] = {
+      {"8-bit raster one byte short", "P5\n3 2\n255\n" + std::string(5, 'a'),
+       "less data than its header announces (5 of 6 bytes)"},
+      {"16-bit raster one byte short", "P5\n2 2\n1023\n" + std::string(7, '\1'),
+       "less data than its header announces (7 of 8 bytes)"},
+      {"colour raster short", "P6\n2 1\n255\n" + std::string(4, 'c'), "(4 of 6 bytes)"},
+      {"bitmap raster short", "P4\n9 2\n" + bytes({0xff, 0xff, 0xff}), "(3 of 4 bytes)"},
+      {"header only", "P5\n3 2\n255\n", "(0 of 6 bytes)"},
+      {"text raster short", "P2\n2 2\n255\n1 2 3\n", "(3 of 4 samples)"},
+      {"maxval 0", "P5\n1 1\n0\n" + bytes({0}),
+       "maximum value 0 in its header (accepted: 1 to 65535)"},
+      {"maxval above 16 bits", "P5\n1 1\n70000\n" + bytes({0, 0}), "maximum value 70000"},
+      {"binary sample above maxval", "P5\n2 1\n100\n" + bytes({100, 101}),
+       "sample of 101, above the maximum value 100"},
+      {"16-bit sample above maxval", "P5\n1 1\n1023\n" + bytes({4, 0}),
+       "sample of 1024, above the maximum value 1023"},
+      {"text sample above maxval", "P2\n2 1\n255\n1 300\n",
+       "sample of 300, above the maximum value 255"},
+      {"text sample that is no number", "P2\n3 1\n255\n1 x 3\n",
+       "sample that is not a decimal integer (\"x\")"},
+      {"negative text sample", "P2\n1 1\n255\n-6\n", "not a decimal integer (\"-6\")"},
+      {"fractional text sample", "P2\n1 1\n255\n6.5\n", "not a decimal integer (\"6.5\")"},
+      {"bitmap digit other than 0 or 1", "P1\n2 1\n1 2\n", "not 0 or 1 (\"2\")"},
+      {"size that is no number", "P5\n3 x\n255\n", "unreadable PNM header"},
+      {"negative size", "P5\n-3 2\n255\n", "unreadable PNM header"},
+      {"side above 32767", "P5\n40000 1\n255\n" + std::string(40000, '\x40'),
+       "limited to 32767 pixels per side"},
+      {"no magic number", "GIF89a", "is not a PNM file"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    write_text(dir / "img", c.content);
+    CImg<double> img;
+    const std::string message = read_pnm_grey((dir / "img").c_str(), img);
+    EXPECT_NE(message.find(dir / "img"), std::string::npos) << message;
+    EXPECT_NE(message.find(c.message), std::string::npos) << message;
+  }
+}
+
+// 1022 and 1023 mark invalid samples: an image is taken when every sample
+// lies from 0 to 1023, whatever its format.
+TEST(InputImages, SampleLimit) {
+  struct Case {
+    const char* what;
+    std::vector<double> values;
+    std::string message;  // "" when taken
+  };
+  const Case cases[] = {
+      {"8-bit range", {0, 128, 255}, ""},
+      {"10-bit range with the markers", {0, 1022, 1023}, ""},
+      {"one sample above 1023: the largest is named", {5, 1024, 4095, 7}, "has samples up to 4095"},
+      {"16-bit white", {65535, 0, 0}, "has samples up to 65535"},
+      {"negative sample", {3, -2, 1}, "has a sample of -2"},
+      {"not a number", {3, std::nan(""), 1}, "has a sample that is not a number"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    CImg<double> img(static_cast<int>(c.values.size()), 1, 1, 1);
+    for (std::size_t k = 0; k < c.values.size(); ++k) img[k] = c.values[k];
+    const std::string message = check_samples("in.tif", img);
+    if (c.message.empty()) {
+      EXPECT_EQ(message, "");
+    } else {
+      EXPECT_NE(message.find("The image in.tif " + c.message), std::string::npos) << message;
+      EXPECT_NE(message.find("from 0 to 1023"), std::string::npos) << message;
+    }
+  }
+}
+
+// 10-bit samples and the invalid-sample markers 1022 and 1023 keep their
+// exact values (the external converter would lower about half of them).
+TEST(InputImages, TenBitSamplesLoadExactly) {
+  ScratchDir dir("images_10bit");
+  Grey g;
+  g.width = 6;
+  g.height = 1;
+  g.v = {0, 300, 513, 900, 1022, 1023};
+  write_pgm(dir / "ten.pgm", g, 1023);
+  const CImg<double> img = load_grey_image((dir / "ten.pgm").c_str());
+  ASSERT_EQ(img.width(), 6);
+  ASSERT_EQ(img.height(), 1);
+  for (int x = 0; x < 6; ++x) EXPECT_EQ(img(x, 0), g.v[x]) << x;
+}
+
+// Formats other than PNM go through the external converter: a PNG made
+// from an 8-bit PGM loads with the same values; one made from a 16-bit PGM
+// with samples above 1023 is refused.
+TEST(InputImages, OtherFormatsThroughTheConverter) {
+  if (std::system("command -v convert > /dev/null 2>&1") != 0)
+    GTEST_SKIP() << "ImageMagick's convert is not installed";
+  ScratchDir dir("images_png");
+  Grey g;
+  g.width = 5;
+  g.height = 2;
+  g.v = {0, 13, 32, 128, 255, 1, 2, 3, 250, 10};
+  write_pgm(dir / "eight.pgm", g, 255);
+  ASSERT_EQ(std::system(("convert " + dir / "eight.pgm" + " " + dir / "eight.png").c_str()), 0);
+  const CImg<double> img = load_grey_image((dir / "eight.png").c_str());
+  ASSERT_EQ(img.width(), 5);
+  ASSERT_EQ(img.height(), 2);
+  EXPECT_EQ(img.spectrum(), 1);
+  for (int y = 0; y < 2; ++y)
+    for (int x = 0; x < 5; ++x) EXPECT_EQ(img(x, y), g.at(x, y)) << x << "," << y;
+
+  Grey deep = g;
+  for (double& v : deep.v) v *= 200.0;  // up to 51000
+  write_pgm(dir / "deep.pgm", deep, 65535);
+  ASSERT_EQ(std::system(("convert " + dir / "deep.pgm" + " " + dir / "deep.png").c_str()), 0);
+  const std::string png = dir / "deep.png";
+  EXPECT_EXIT(load_grey_image(png.c_str()), ::testing::ExitedWithCode(1),
+              "deep.png has samples up to 51000; samples must lie from 0 to 1023");
+}
