@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "CImg.h"
-#include "cgs.h"
+#include "cgs_ilu.h"
 #include "comprow_double.h"
 #include "hessian_assembly.h"
 #include "ilupre_double.h"
@@ -108,7 +108,7 @@ int standard_CGS_inversion(int taille, int nombre, double* val, int* row_ptr, in
     const CompRow_ILUPreconditioner_double A(Ar);
     int max_iter = kMaxCgsIterations;
     double t = tol;
-    code = CGS(Ar, X, B, A, max_iter, t);
+    code = fusedCGS(Ar, X, B, A, max_iter, t);
   }
   if (code != 0) std::printf("no convergence (output CGS %d)", code);
   // The U block goes to slice 0, the V block to slice 1.
