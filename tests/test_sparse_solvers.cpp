@@ -451,10 +451,12 @@ std::uint64_t bits(double d) {
   return u;
 }
 
-// A named compressed-row system.
+// A named compressed-row system and the strip width its backward sweep
+// should take (the level width for Hessians of two image rows or more).
 struct NamedSystem {
   std::string name;
   sparsefix::Csr a;
+  int strip = 0;
 };
 
 // Flow-system Hessians from the assembler (two halves, U and V block) and
@@ -476,7 +478,7 @@ std::vector<NamedSystem> sweepSystems() {
     a.row_ptr = h.ptr;
     out.push_back({"hessian " + std::to_string(l.nc) + "x" + std::to_string(l.nl) +
                        (l.periodic ? " periodic" : " neumann"),
-                   a});
+                   a, l.nl >= 2 ? l.nc : 0});
   }
   out.push_back({"grid 6x5", sparsefix::fromDense(sparsefix::gridMatrix(6, 5, 0.4))});
   out.push_back({"tridiagonal 9", sparsefix::fromDense(sparsefix::tridiagonal(9))});
@@ -519,11 +521,47 @@ TEST(SparseSweeps, InterleavingFollowsTheCouplingPattern) {
   for (NamedSystem& s : sweepSystems()) {
     const CompRow_ILUPreconditioner_double M(toMatrix(s.a));
     EXPECT_EQ(IluSweeps(M).split, isHessian(s) ? s.a.n / 2 : 0) << s.name;
+    EXPECT_EQ(IluSweeps(M).strip, s.strip) << s.name;
+    EXPECT_EQ(IluSweeps(M, false).strip, 0) << s.name;
   }
 }
 
-// y = U^-1 L^-1 x by the interleaved sweeps, by the plain-order sweeps and by
-// the preconditioner's own solve: the same bits.
+// The strip order is refused when a row would read an unknown of the upper
+// strip that is solved after it: here U(x, y) reads U(x - 2, y + 1).
+TEST(SparseSweeps, StripOrderRefusedWhenARowWouldReadAheadOfIt) {
+  const int nc = 7, nl = 5, n = 2 * nc * nl;
+  const hs_test::Level lv(nc, nl, 3);
+  const hs_test::Assembled h = hs_test::assemble(lv, 0.7f, false);
+  sparsefix::Csr a{n, std::vector<double>(h.val.begin(), h.val.begin() + h.n()), h.ptr,
+                   std::vector<int>(h.col.begin(), h.col.begin() + h.n())};
+  // Row 10 = (3, 1) lies in the lower strip of the second block from the
+  // top (rows 7..13 under 14..20); add the entry (10, 15) in sorted place.
+  const int row = 10, col = row + nc - 2;
+  int at = a.row_ptr[row];
+  while (at < a.row_ptr[row + 1] && a.col_ind[at] < col) ++at;
+  a.val.insert(a.val.begin() + at, 0.01);
+  a.col_ind.insert(a.col_ind.begin() + at, col);
+  for (int r = row + 1; r <= n; ++r) ++a.row_ptr[r];
+
+  const CompRow_ILUPreconditioner_double M(toMatrix(a));
+  const IluSweeps sweeps(M);
+  EXPECT_EQ(sweeps.split, n / 2);
+  EXPECT_EQ(sweeps.strip, 0);
+  MV_Vector_double x(n);
+  for (int i = 0; i < n; ++i) x(i) = std::cos(0.3 * i) + 2.0;
+  const MV_Vector_double ref = M.solve(x);
+  std::vector<double> y(n);
+  iluSolve(sweeps, &x(0), y.data());
+  EXPECT_EQ(bits(y.data(), n), bits(ref));
+  // Forced, the strip order would read the unknown before it is solved.
+  IluSweeps forced = sweeps;
+  forced.strip = nc;
+  iluSolve(forced, &x(0), y.data());
+  EXPECT_NE(bits(y.data(), n), bits(ref));
+}
+
+// y = U^-1 L^-1 x by the interleaved sweeps (halves and strips), by the
+// plain-order sweeps and by the preconditioner's own solve: the same bits.
 TEST(SparseSweeps, InterleavedSolveEqualsThePlainOneBitForBit) {
   for (NamedSystem& s : sweepSystems()) {
     SCOPED_TRACE(s.name);

@@ -14,8 +14,11 @@
 // and the V block), whose rows chain only through the coupling of one
 // pixel. When the factors' pattern allows it (see IluSweeps::split), the
 // sweeps solve row k of the first half and row h + k of the second in one
-// loop step, so the two chains of dependent operations overlap; every row
-// still reads exactly the values it reads in the plain order.
+// loop step, so the two chains of dependent operations overlap. The
+// backward sweep, whose rows end in a division, also takes two strips of
+// w rows (two image rows) of each half together, the lower strip one row
+// behind the upper one (IluSweeps::strip): four chains. Every row still
+// reads exactly the values it reads in the plain order.
 #pragma once
 
 #include "comprow_double.h"
@@ -31,9 +34,10 @@ struct IluSweeps {
   CsrArrays lower;  // L, strictly lower, unit diagonal not stored
   CsrArrays upper;  // U, the first entry of each row taken as its diagonal
   int split = 0;    // h = n / 2 when the halves are interleaved, 0 for the plain order
+  int strip = 0;    // w when the backward sweep pairs strips of w rows, else 0
 
-  // With interleave true, split is the largest order-preserving one the
-  // pattern allows (interleaveSplit); with false, the plain order is used.
+  // With interleave true, split and strip are those the pattern allows
+  // (interleaveSplit, backwardStrip); with false, the plain order is used.
   explicit IluSweeps(const CompRow_ILUPreconditioner_double& M, bool interleave = true);
 };
 
@@ -43,6 +47,47 @@ struct IluSweeps {
 // diagonal) of a first-half row k that lies in the second half has a column
 // of at least h + k. Otherwise 0.
 int interleaveSplit(const CsrArrays& lower, const CsrArrays& upper);
+
+// For split h > 0: the strip width w of the backward order (backwardOrder)
+// when every row there reads only unknowns solved before it, else 0. The
+// width tried is the distance from a row in the middle of the first half to
+// its nearest U entry beyond the next row (the row below in an image).
+int backwardStrip(const CsrArrays& upper, int h);
+
+// Calls visit(k) once for every row k of an n-row system, in the order of
+// the backward sweep: with h = 0, k = n-1 down to 0; otherwise rows h + k
+// and k together, k descending, and with w > 0, from the top of each half,
+// blocks of two strips of w rows, [lo, lo + w) and [lo + w, lo + 2w),
+// stepped together from their last rows, the lower strip one row behind:
+// step s visits h + lo + w + s, h + lo + s + 1, lo + w + s, lo + s + 1.
+// The rows below the last whole block follow in the halves' order.
+template <class Visit>
+inline void backwardOrder(int n, int h, int w, Visit&& visit) {
+  if (h == 0) {
+    for (int k = n - 1; k >= 0; --k) visit(k);
+    return;
+  }
+  int top = h;
+  if (w > 1) {
+    for (; top >= 2 * w; top -= 2 * w) {
+      const int lo = top - 2 * w, hi = lo + w;
+      visit(h + hi + w - 1);
+      visit(hi + w - 1);
+      for (int s = w - 2; s >= 0; --s) {
+        visit(h + hi + s);
+        visit(h + lo + s + 1);
+        visit(hi + s);
+        visit(lo + s + 1);
+      }
+      visit(h + lo);
+      visit(lo);
+    }
+  }
+  for (int k = top - 1; k >= 0; --k) {
+    visit(h + k);
+    visit(k);
+  }
+}
 
 namespace sweep_detail {
 

@@ -2,7 +2,10 @@
 // backward sweep of the raw-array kernels.
 #include "sparse_sweeps.h"
 
+#include <algorithm>
 #include <cassert>
+#include <cstddef>
+#include <vector>
 
 CsrArrays csrArrays(const CompRow_Mat_double& A) {
   assert(A.dim(0) == A.dim(1));
@@ -18,7 +21,8 @@ CsrArrays csrArrays(const CompRow_Mat_double& A) {
 }
 
 IluSweeps::IluSweeps(const CompRow_ILUPreconditioner_double& M, bool interleave)
-    : lower(M.lower()), upper(M.upper()), split(interleave ? interleaveSplit(lower, upper) : 0) {}
+    : lower(M.lower()), upper(M.upper()), split(interleave ? interleaveSplit(lower, upper) : 0),
+      strip(split > 0 ? backwardStrip(upper, split) : 0) {}
 
 int interleaveSplit(const CsrArrays& L, const CsrArrays& U) {
   const int n = L.n;
@@ -37,17 +41,38 @@ int interleaveSplit(const CsrArrays& L, const CsrArrays& U) {
   return h;
 }
 
+int backwardStrip(const CsrArrays& U, int h) {
+  if (h <= 0 || 2 * h != U.n) return 0;
+  // The candidate: the largest, over three consecutive middle rows, of the
+  // nearest distance beyond 1 to a first-half column (one of the three may
+  // sit at an image border, where a wrap partner is nearer).
+  int w = 0;
+  for (int k = h / 2; k < h / 2 + 3 && k < h; ++k) {
+    int nearest = 0;
+    for (int e = U.ptr[k] + 1; e < U.ptr[k + 1]; ++e) {
+      const int d = U.col[e] - k;
+      if (d > 1 && U.col[e] < h && (nearest == 0 || d < nearest)) nearest = d;
+    }
+    w = std::max(w, nearest);
+  }
+  if (w < 2 || 2 * w > h) return 0;
+  // Run the order: every unknown a row reads (a column beyond the row) must
+  // be solved already; an entry in the row's own column reads the
+  // right-hand side, as in the plain order.
+  std::vector<char> solved(static_cast<std::size_t>(U.n), 0);
+  bool valid = true;
+  backwardOrder(U.n, h, w, [&](int k) {
+    for (int e = U.ptr[k] + 1; e < U.ptr[k + 1]; ++e)
+      if (U.col[e] > k && !solved[U.col[e]]) valid = false;
+    solved[k] = 1;
+  });
+  return valid ? w : 0;
+}
+
 void backwardSweep(const IluSweeps& M, double* t) {
   const CsrArrays& U = M.upper;
-  const int h = M.split;
-  if (h > 0) {
-    for (int k = h - 1; k >= 0; --k) {
-      t[h + k] = sweep_detail::upperRow(U, t, h + k, t[h + k]);
-      t[k] = sweep_detail::upperRow(U, t, k, t[k]);
-    }
-  } else {
-    for (int k = U.n - 1; k >= 0; --k) t[k] = sweep_detail::upperRow(U, t, k, t[k]);
-  }
+  backwardOrder(U.n, M.split, M.strip,
+                [&](int k) { t[k] = sweep_detail::upperRow(U, t, k, t[k]); });
 }
 
 void iluSolve(const IluSweeps& M, const double* x, double* y) {
