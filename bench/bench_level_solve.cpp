@@ -4,8 +4,9 @@
 // Benchmarks (size = width = height, periodic 0 = Neumann, 1 = periodic):
 //   BM_HornAndSchunck/size/periodic   one full level solve (assembly,
 //                                     right-hand side, ILU(0), CGS);
-//   BM_CgsIterations/size/periodic    the CGS iteration alone on the same
-//                                     system (matrix and ILU(0) built once);
+//   BM_CgsIterations/size/periodic    the CGS template alone on the same
+//                                     system (matrix and ILU(0) built once;
+//                                     bench_cgs sets it against fusedCGS);
 //   BM_MatrixAndIlu/size/periodic     the copy into a compressed-row matrix
 //                                     and its ILU(0) factorisation;
 //   BM_Assembly/size/periodic         fillingSparseHessian_A_HS alone.

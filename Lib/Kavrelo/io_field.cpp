@@ -151,9 +151,10 @@ void write_champ(const float* U, const float* V, short nb_col, short nb_lig, con
   // The lines "%hd\t%hd\t%f\t%f\n", formatted here and written in blocks.
   // The fast formatting rounds as printf does in the default rounding mode.
   const bool exact = std::fegetround() == FE_TONEAREST;
-  // A line holds at most 2 x 6 + 2 x 48 + 4 characters (a float's "%f"
-  // has at most 39 integer digits).
-  constexpr std::size_t kBlock = 1 << 16, kLongestLine = 128;
+  // A block is written once it holds kBlock characters; a line adds at most
+  // 2 x 6 + 2 x 48 + 4 (a float's "%f" has at most 39 integer digits), and
+  // snprintf may write up to 64 bytes where a number starts.
+  constexpr std::size_t kBlock = 1 << 16, kLongestLine = 256;
   std::vector<char> block(kBlock + kLongestLine);
   char* const start = block.data();
   char* out = start;
