@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "CImg.h"
-#include "cgs.h"
+#include "cgs_ilu.h"
 #include "comprow_double.h"
 #include "hessian_assembly.h"
 #include "ilupre_double.h"
@@ -102,7 +102,8 @@ bool HornAndSchunck(CImg<double>& UV, const CImg<double>& UVtil, const CImg<doub
 FactoredSystem::FactoredSystem(int taille, int nombre, double* val, int* row_ptr, int* col_ind)
     : taille_(taille),
       A_(std::make_unique<CompRow_Mat_double>(taille, taille, nombre, val, row_ptr, col_ind, 0)),
-      M_(std::make_unique<CompRow_ILUPreconditioner_double>(*A_)) {}
+      M_(std::make_unique<CompRow_ILUPreconditioner_double>(*A_)),
+      sweeps_(std::make_unique<IluSweeps>(*M_)) {}
 
 FactoredSystem::~FactoredSystem() = default;
 
@@ -111,7 +112,13 @@ int FactoredSystem::solve(const MV_Vector_double& B, CImg<double>& res, double t
   MV_Vector_double X(taille_, 0.0);
   int max_iter = kMaxCgsIterations;
   double t = tol;
-  const int code = CGS(*A_, X, B, *M_, max_iter, t);
+  int code;
+  if (B.size() == taille_ && taille_ > 0) {
+    CgsWorkspace work(taille_);
+    code = fusedCGS(csrArrays(*A_), *sweeps_, &X(0), &B(0), max_iter, t, work);
+  } else {
+    code = fusedCGS(*A_, X, B, *M_, max_iter, t);  // reports the size mismatch
+  }
   if (iterations) *iterations = max_iter;
   if (code != 0) std::printf("no convergence (output CGS %d)", code);
   // The U block goes to slice 0, the V block to slice 1.

@@ -14,6 +14,7 @@
 
 class CompRow_Mat_double;
 class CompRow_ILUPreconditioner_double;
+struct IluSweeps;
 
 namespace cimg_library {
 template <typename T> struct CImg;
@@ -78,6 +79,7 @@ class FactoredSystem {
   int taille_;
   std::unique_ptr<CompRow_Mat_double> A_;
   std::unique_ptr<CompRow_ILUPreconditioner_double> M_;
+  std::unique_ptr<IluSweeps> sweeps_;  // views into M_
 };
 
 // The same with tol = 1e-6.

@@ -1,17 +1,12 @@
-// Level solve and Hessian assembly on synthetic levels.
-//
-// The level: a smooth random texture f(x, y) = 128 + sum of 8 plane waves
-// (amplitude 15, frequencies in [0.05, 0.6] rad/pixel, random directions and
-// phases; std::mt19937 seeded with kSeed), the second image f moved by
-// (0.6, -0.35) pixels, analytic derivatives of the second image, data
-// weights 1, link weights 1, alpha 10 (the program's initial value), zero
-// linearisation point: the first solve of a level.
+// Level solve and Hessian assembly on the synthetic levels of
+// synthetic_level.h.
 //
 // Benchmarks (size = width = height, periodic 0 = Neumann, 1 = periodic):
 //   BM_HornAndSchunck/size/periodic   one full level solve (assembly,
 //                                     right-hand side, ILU(0), CGS);
-//   BM_CgsIterations/size/periodic    the CGS iteration alone on the same
-//                                     system (matrix and ILU(0) built once);
+//   BM_CgsIterations/size/periodic    the CGS template alone on the same
+//                                     system (matrix and ILU(0) built once;
+//                                     bench_cgs sets it against fusedCGS);
 //   BM_MatrixAndIlu/size/periodic     the copy into a compressed-row matrix
 //                                     and its ILU(0) factorisation;
 //   BM_Assembly/size/periodic         fillingSparseHessian_A_HS alone;
@@ -23,8 +18,6 @@
 // the CGS run time_per_unknown_iter (time per CGS iteration per unknown).
 #include <benchmark/benchmark.h>
 
-#include <cmath>
-#include <random>
 #include <vector>
 
 #include "CImg.h"
@@ -37,71 +30,16 @@
 #include "mvvd.h"
 #include "operators.h"
 #include "random_deviates.h"
+#include "synthetic_level.h"
 #include "trace_estimators.h"
 
 using cimg_library::CImg;
 using cimg_library::CImgList;
+using bench_level::kAlpha;
+using bench_level::SyntheticLevel;
+using bench_level::System;
 
 namespace {
-
-constexpr unsigned kSeed = 20261210;
-constexpr float kAlpha = 10.0f;
-constexpr double kPi = 3.14159265358979323846;
-
-struct SyntheticLevel {
-  int n;
-  CImg<double> ix, iy, it, rho, uvTil;
-  CImgList<double> z;
-  explicit SyntheticLevel(int size)
-      : n(size), ix(size, size), iy(size, size), it(size, size), rho(size, size, 1, 1, 1.0),
-        uvTil(size, size, 2, 1, 0.0), z(2, size, size, 1, 1, 1.0) {
-    std::mt19937 rng(kSeed);
-    std::uniform_real_distribution<double> freq(0.05, 0.6), angle(0.0, 2.0 * kPi);
-    struct Wave {
-      double kx, ky, phase;
-    };
-    std::vector<Wave> waves;
-    for (int i = 0; i < 8; ++i) {
-      const double k = freq(rng), t = angle(rng);
-      waves.push_back({k * std::cos(t), k * std::sin(t), angle(rng)});
-    }
-    const double u = 0.6, v = -0.35, amp = 15.0;
-    cimg_forXY(ix, x, y) {
-      double f1 = 128.0, f2 = 128.0, gx = 0.0, gy = 0.0;
-      for (const Wave& w : waves) {
-        f1 += amp * std::sin(w.kx * x + w.ky * y + w.phase);
-        const double arg = w.kx * (x - u) + w.ky * (y - v) + w.phase;
-        f2 += amp * std::sin(arg);
-        gx += amp * w.kx * std::cos(arg);
-        gy += amp * w.ky * std::cos(arg);
-      }
-      ix(x, y) = gx;
-      iy(x, y) = gy;
-      it(x, y) = f2 - f1;
-    }
-  }
-};
-
-// Assembled system and right-hand side of a level, as the level solve builds them.
-struct System {
-  int taille, nombre;
-  std::vector<double> val;
-  std::vector<int> col, ptr;
-  MV_Vector_double b;
-  System(const SyntheticLevel& lv, bool periodic)
-      : taille(2 * lv.n * lv.n), nombre(hessianNombre(lv.n, lv.n, periodic)), val(nombre), col(nombre),
-        ptr(taille + 1), b(taille, 0.0) {
-    fillingSparseHessian_A_HS(val.data(), col.data(), ptr.data(), lv.ix, lv.iy, lv.rho, lv.z, kAlpha, nombre, periodic);
-    const CImg<double> lu = laplacian(lv.uvTil.get_slice(0), lv.z, periodic);
-    const CImg<double> lvv = laplacian(lv.uvTil.get_slice(1), lv.z, periodic);
-    const int ncnl = lv.n * lv.n;
-    cimg_forXY(lv.ix, x, y) {
-      const int k = y * lv.n + x;
-      b(k) = double(kAlpha) * lu(x, y) - lv.rho(x, y) * lv.ix(x, y) * lv.it(x, y);
-      b(ncnl + k) = double(kAlpha) * lvv(x, y) - lv.rho(x, y) * lv.iy(x, y) * lv.it(x, y);
-    }
-  }
-};
 
 int cgsIterations(const System& s) {
   const CompRow_Mat_double A(s.taille, s.taille, s.nombre, const_cast<double*>(s.val.data()),

@@ -5,8 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cfenv>
 #include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <limits>
+#include <random>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -35,6 +40,66 @@ TEST(MotionText, WriteChampLines) {
 
   write_champ(U, V, 3, 0, dir.file("c.motion").c_str());
   EXPECT_EQ(ScratchDir::read(dir.file("c.motion")), "3 0\n#i\tj\tU\tV\n");
+}
+
+// The lines of a motion file are those printf writes with
+// "%hd\t%hd\t%f\t%f\n", on values chosen to round at the last decimal
+// (ties to even included), signed zeros, large and tiny values, values that
+// are not finite, and many random bit patterns; also in another rounding
+// mode. 40 000 lines: several output blocks.
+TEST(MotionText, NumbersAsPrintfWritesThem) {
+  const float inf = std::numeric_limits<float>::infinity();
+  std::vector<float> values = {
+      0.0f, -0.0f, 0.5f, -1.25f, 1e-7f, -1e-7f, 4.9999999e-7f, 5.0000005e-7f, -5.0000005e-7f,
+      0.0078125f, 0.0234375f, -0.0234375f, 2.5e-6f, 0.9999995f, 0.99999952f, 9.9999995f,
+      99.9999995f, 999999.94f, -999999.94f, 1048575.9999f, 123456.789f, 16777216.0f,
+      9.2233715e12f, 9.223372e12f, 9.2233725e12f, -9.2233725e12f, 1e15f, 3.4e38f, -3.4e38f,
+      std::numeric_limits<float>::max(), std::numeric_limits<float>::min(),
+      std::numeric_limits<float>::denorm_min(), -std::numeric_limits<float>::denorm_min(), inf,
+      -inf, std::numeric_limits<float>::quiet_NaN(), -std::numeric_limits<float>::quiet_NaN()};
+  // Every multiple of 1/128 in [-4, 4] (a tie at the seventh decimal for odd
+  // multiples), and every float next to a value with six decimals.
+  for (int k = -512; k <= 512; ++k) values.push_back(k / 128.0f);
+  for (int k = -2000; k <= 2000; k += 7) {
+    const float v = static_cast<float>(k * 1e-6 + 5e-7);
+    values.push_back(v);
+    values.push_back(std::nextafter(v, 1.0f));
+    values.push_back(std::nextafter(v, -1.0f));
+  }
+  std::mt19937 rng(2024);
+  while (values.size() < 40000) {
+    const std::uint32_t word = rng();
+    float v;
+    std::memcpy(&v, &word, sizeof v);
+    values.push_back(values.size() % 2 ? v : std::ldexp(static_cast<float>(word % 2000001) - 1e6f, -static_cast<int>(word % 24)));
+  }
+  const short cols = 250, rows = static_cast<short>(values.size() / cols);
+  const std::size_t n = static_cast<std::size_t>(cols) * rows;
+  std::vector<float> U(values.begin(), values.begin() + n), V(n);
+  for (std::size_t k = 0; k < n; ++k) V[k] = U[n - 1 - k];
+
+  ScratchDir dir;
+  for (int mode : {FE_TONEAREST, FE_UPWARD}) {
+    SCOPED_TRACE(mode == FE_TONEAREST ? "to nearest" : "upward");
+    std::string want = std::to_string(cols) + " " + std::to_string(rows) + "\n#i\tj\tU\tV\n";
+    ASSERT_EQ(std::fesetround(mode), 0);
+    char line[256];
+    for (short i = 0; i < rows; ++i)
+      for (short j = 0; j < cols; ++j) {
+        const std::size_t k = static_cast<std::size_t>(i) * cols + j;
+        std::snprintf(line, sizeof line, "%hd\t%hd\t%f\t%f\n", i, j, static_cast<double>(U[k]),
+                      static_cast<double>(V[k]));
+        want += line;
+      }
+    write_champ(U.data(), V.data(), cols, rows, dir.file("n.motion").c_str());
+    std::fesetround(FE_TONEAREST);
+    const std::string got = ScratchDir::read(dir.file("n.motion"));
+    ASSERT_EQ(got.size(), want.size());
+    std::size_t wrong = 0;
+    while (wrong < got.size() && got[wrong] == want[wrong]) ++wrong;
+    EXPECT_EQ(wrong, got.size()) << "first difference in: "
+                                 << got.substr(got.rfind('\n', wrong) + 1, 60);
+  }
 }
 
 TEST(MotionText, WriteChampImHasAFifthColumn) {

@@ -1,18 +1,24 @@
 // Level solve, sparse solve and ILU log-determinant: residual of the solve
 // against the dense Hessian, zero and failing right-hand sides, the image
-// numbering of the solution, and ln|det| on tridiagonal systems.
+// numbering of the solution, the solution against the CGS template bit for
+// bit, and ln|det| on tridiagonal systems.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "CImg.h"
+#include "cgs.h"
+#include "comprow_double.h"
 #include "dense_reference.h"
 #include "hessian_assembly.h"
 #include "hs_level.h"
+#include "ilupre_double.h"
 #include "level_solve.h"
+#include "mvblasd.h"
 #include "mvvd.h"
 #include "operators.h"
 
@@ -172,6 +178,49 @@ TEST(SparseSolve, FailureStillCopiesTheLastIterateAndPrintsItsCode) {
   cimg_forXYZ(res, x, y, z) {
     EXPECT_TRUE(std::isfinite(res(x, y, z)));
     EXPECT_NE(res(x, y, z), -7.0) << x << "," << y << "," << z;
+  }
+}
+
+// The sparse solve gives, bit for bit, the iterate of the CGS template with
+// the ILU(0) preconditioner on the same arrays, whatever the outcome.
+TEST(SparseSolve, SameIterateAsTheTemplateSolve) {
+  const struct {
+    int nc, nl;
+    bool periodic, singular;  // singular: unit data blocks and alpha 0
+    double tol;
+  } cases[] = {{9, 7, false, false, 1e-6}, {8, 6, true, false, 1e-11}, {5, 4, false, true, 1e-6}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.nc << "x" << c.nl << (c.singular ? " singular" : ""));
+    LevelProblem pb(c.nc, c.nl, 70 + c.nc);
+    if (c.singular) {
+      pb.lv.ix.fill(1.0);
+      pb.lv.iy.fill(1.0);
+      pb.lv.rho.fill(1.0);
+    }
+    const float alpha = c.singular ? 0.0f : 0.6f;
+    hs_test::Assembled a = assemble(pb.lv, alpha, c.periodic);
+    const int taille = pb.lv.taille();
+    const std::vector<double> b = pb.rhs(alpha, c.periodic);
+    MV_Vector_double B(b.data(), taille);
+
+    const CompRow_Mat_double A(taille, taille, a.n(), a.val.data(), a.ptr.data(), a.col.data(), 0);
+    const CompRow_ILUPreconditioner_double M(A);
+    MV_Vector_double x(taille, 0.0);
+    int maxIter = 500;
+    double tol = c.tol;
+    const int code = CGS(A, x, B, M, maxIter, tol);
+    EXPECT_EQ(code != 0, c.singular);
+
+    CImg<double> res(c.nc, c.nl, 2, 1, -7.0);
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(standard_CGS_inversion(taille, a.n(), a.val.data(), a.ptr.data(), a.col.data(), B, res, c.tol), code);
+    ::testing::internal::GetCapturedStdout();
+    int same = 0;
+    cimg_forXYZ(res, px, py, pz) {
+      const double want = x(py * c.nc + px + pz * c.nc * c.nl);
+      same += std::memcmp(&res(px, py, pz), &want, sizeof want) == 0;
+    }
+    EXPECT_EQ(same, taille);
   }
 }
 

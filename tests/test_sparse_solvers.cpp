@@ -1,23 +1,30 @@
-// ILU(0) preconditioners and their log-determinant, QSort, and the
-// preconditioned CGS iteration.
+// ILU(0) preconditioners and their log-determinant, QSort, the
+// preconditioned CGS iteration, and the fast path (raw-array sweeps and the
+// fused CGS) against them.
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <limits>
 #include <numeric>
 #include <random>
+#include <string>
 #include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "cgs.h"
+#include "cgs_ilu.h"
 #include "comprow_double.h"
 #include "dense_reference.h"
+#include "hs_level.h"
 #include "ilupre_double.h"
 #include "mvblasd.h"
 #include "mvvd.h"
 #include "mvvi.h"
 #include "sparse_fixtures.h"
+#include "sparse_sweeps.h"
 
 namespace {
 
@@ -422,3 +429,279 @@ TEST(SparseSmallSystems, OneByOneAndDiagonal) {
 }
 
 }  // namespace
+
+// ---- Fast path: raw-array sweeps and the fused CGS, against the reference
+// path (the CGS template, the vector operators and the preconditioner's
+// dcsrsm_ solve), bit for bit.
+
+namespace {
+
+// Bit patterns, so that equality means bit for bit (signed zeros included).
+std::vector<std::uint64_t> bits(const double* v, int n) {
+  std::vector<std::uint64_t> out(n);
+  if (n > 0) std::memcpy(out.data(), v, sizeof(double) * n);
+  return out;
+}
+std::vector<std::uint64_t> bits(const MV_Vector_double& v) {
+  return bits(v.size() > 0 ? &v(0) : nullptr, v.size());
+}
+std::uint64_t bits(double d) {
+  std::uint64_t u;
+  std::memcpy(&u, &d, sizeof u);
+  return u;
+}
+
+// A named compressed-row system and the strip width its backward sweep
+// should take (the level width for Hessians of two image rows or more).
+struct NamedSystem {
+  std::string name;
+  sparsefix::Csr a;
+  int strip = 0;
+};
+
+// Flow-system Hessians from the assembler (two halves, U and V block) and
+// matrices whose halves cannot be interleaved.
+std::vector<NamedSystem> sweepSystems() {
+  std::vector<NamedSystem> out;
+  const struct {
+    int nc, nl;
+    bool periodic;
+  } levels[] = {{7, 5, false}, {16, 9, true}, {2, 3, true}, {1, 1, false}, {33, 20, false}};
+  unsigned seed = 11;
+  for (const auto& l : levels) {
+    const hs_test::Level lv(l.nc, l.nl, seed++);
+    const hs_test::Assembled h = hs_test::assemble(lv, 0.7f, l.periodic);
+    sparsefix::Csr a;
+    a.n = lv.taille();
+    a.val.assign(h.val.begin(), h.val.begin() + h.n());
+    a.col_ind.assign(h.col.begin(), h.col.begin() + h.n());
+    a.row_ptr = h.ptr;
+    out.push_back({"hessian " + std::to_string(l.nc) + "x" + std::to_string(l.nl) +
+                       (l.periodic ? " periodic" : " neumann"),
+                   a, l.nl >= 2 ? l.nc : 0});
+  }
+  out.push_back({"grid 6x5", sparsefix::fromDense(sparsefix::gridMatrix(6, 5, 0.4))});
+  out.push_back({"tridiagonal 9", sparsefix::fromDense(sparsefix::tridiagonal(9))});
+  return out;
+}
+
+bool isHessian(const NamedSystem& s) { return s.name.rfind("hessian", 0) == 0; }
+
+}  // namespace
+
+// The halves may be taken together only when every row reads, from the
+// other half, unknowns already solved in the interleaved order.
+TEST(SparseSweeps, InterleavingFollowsTheCouplingPattern) {
+  // 4 x 4 matrices: the diagonal, plus the listed (row, column) entries.
+  const struct {
+    std::vector<std::pair<int, int>> entries;
+    int split;
+  } cases[] = {
+      {{}, 2},
+      {{{2, 0}, {3, 1}, {0, 2}, {1, 3}}, 2},  // couplings within a pixel
+      {{{3, 0}}, 2},                          // row h+1 reads unknown 0 <= 1
+      {{{2, 1}}, 0},                          // row h+0 would read unknown 1 before it is solved
+      {{{0, 3}}, 2},                          // row 0 reads unknown 3 >= h+0
+      {{{1, 2}}, 0},                          // row 1 would read unknown 2 before it is solved
+      {{{1, 0}, {3, 2}, {0, 1}, {2, 3}}, 2},  // links within each half
+  };
+  for (const auto& c : cases) {
+    dense::Matrix d(4);
+    for (int i = 0; i < 4; ++i) d(i, i) = 4.0 + i;
+    for (const auto& e : c.entries) d(e.first, e.second) = 0.5;
+    sparsefix::Csr a = sparsefix::fromDense(d);
+    const CompRow_ILUPreconditioner_double M(toMatrix(a));
+    EXPECT_EQ(interleaveSplit(M.lower(), M.upper()), c.split) << ::testing::PrintToString(c.entries);
+    EXPECT_EQ(IluSweeps(M).split, c.split);
+    EXPECT_EQ(IluSweeps(M, false).split, 0);
+  }
+  // Odd sizes keep the plain order; every assembled Hessian interleaves.
+  sparsefix::Csr odd = sparsefix::fromDense(sparsefix::tridiagonal(5));
+  EXPECT_EQ(IluSweeps(CompRow_ILUPreconditioner_double(toMatrix(odd))).split, 0);
+  for (NamedSystem& s : sweepSystems()) {
+    const CompRow_ILUPreconditioner_double M(toMatrix(s.a));
+    EXPECT_EQ(IluSweeps(M).split, isHessian(s) ? s.a.n / 2 : 0) << s.name;
+    EXPECT_EQ(IluSweeps(M).strip, s.strip) << s.name;
+    EXPECT_EQ(IluSweeps(M, false).strip, 0) << s.name;
+  }
+}
+
+// The strip order is refused when a row would read an unknown of the upper
+// strip that is solved after it: here U(x, y) reads U(x - 2, y + 1).
+TEST(SparseSweeps, StripOrderRefusedWhenARowWouldReadAheadOfIt) {
+  const int nc = 7, nl = 5, n = 2 * nc * nl;
+  const hs_test::Level lv(nc, nl, 3);
+  const hs_test::Assembled h = hs_test::assemble(lv, 0.7f, false);
+  sparsefix::Csr a{n, std::vector<double>(h.val.begin(), h.val.begin() + h.n()), h.ptr,
+                   std::vector<int>(h.col.begin(), h.col.begin() + h.n())};
+  // Row 10 = (3, 1) lies in the lower strip of the second block from the
+  // top (rows 7..13 under 14..20); add the entry (10, 15) in sorted place.
+  const int row = 10, col = row + nc - 2;
+  int at = a.row_ptr[row];
+  while (at < a.row_ptr[row + 1] && a.col_ind[at] < col) ++at;
+  a.val.insert(a.val.begin() + at, 0.01);
+  a.col_ind.insert(a.col_ind.begin() + at, col);
+  for (int r = row + 1; r <= n; ++r) ++a.row_ptr[r];
+
+  const CompRow_ILUPreconditioner_double M(toMatrix(a));
+  const IluSweeps sweeps(M);
+  EXPECT_EQ(sweeps.split, n / 2);
+  EXPECT_EQ(sweeps.strip, 0);
+  MV_Vector_double x(n);
+  for (int i = 0; i < n; ++i) x(i) = std::cos(0.3 * i) + 2.0;
+  const MV_Vector_double ref = M.solve(x);
+  std::vector<double> y(n);
+  iluSolve(sweeps, &x(0), y.data());
+  EXPECT_EQ(bits(y.data(), n), bits(ref));
+  // Forced, the strip order would read the unknown before it is solved.
+  IluSweeps forced = sweeps;
+  forced.strip = nc;
+  iluSolve(forced, &x(0), y.data());
+  EXPECT_NE(bits(y.data(), n), bits(ref));
+}
+
+// y = U^-1 L^-1 x by the interleaved sweeps (halves and strips), by the
+// plain-order sweeps and by the preconditioner's own solve: the same bits.
+TEST(SparseSweeps, InterleavedSolveEqualsThePlainOneBitForBit) {
+  for (NamedSystem& s : sweepSystems()) {
+    SCOPED_TRACE(s.name);
+    const CompRow_ILUPreconditioner_double M(toMatrix(s.a));
+    const int n = s.a.n;
+    MV_Vector_double x(n);
+    for (int i = 0; i < n; ++i) x(i) = std::sin(0.7 * i + 0.2) * (i % 3 == 0 ? 100.0 : 1.0);
+    const MV_Vector_double ref = M.solve(x);
+    std::vector<double> fast(n), plain(n);
+    iluSolve(IluSweeps(M), &x(0), fast.data());
+    iluSolve(IluSweeps(M, false), &x(0), plain.data());
+    EXPECT_EQ(bits(fast.data(), n), bits(ref));
+    EXPECT_EQ(bits(plain.data(), n), bits(ref));
+  }
+}
+
+namespace {
+
+// One solve by the template and by the fused path; returns the template's
+// code after checking that the fused path (with the interleaved and with
+// the plain sweeps) gives the same code, count, tolerance and iterate.
+int expectSameSolve(sparsefix::Csr& a, const std::vector<double>& b, const std::vector<double>& x0,
+                    int maxIter, double tol) {
+  const CompRow_Mat_double A = toMatrix(a);
+  const CompRow_ILUPreconditioner_double M(A);
+  const MV_Vector_double bv = toVector(b);
+
+  MV_Vector_double xRef = toVector(x0);
+  int itRef = maxIter;
+  double tolRef = tol;
+  const int codeRef = CGS(A, xRef, bv, M, itRef, tolRef);
+
+  MV_Vector_double xFast = toVector(x0);
+  int itFast = maxIter;
+  double tolFast = tol;
+  EXPECT_EQ(fusedCGS(A, xFast, bv, M, itFast, tolFast), codeRef);
+  EXPECT_EQ(itFast, itRef);
+  EXPECT_EQ(bits(tolFast), bits(tolRef));
+  EXPECT_EQ(bits(xFast), bits(xRef));
+
+  std::vector<double> xPlain = x0;
+  int itPlain = maxIter;
+  double tolPlain = tol;
+  CgsWorkspace work(a.n);
+  EXPECT_EQ(fusedCGS(csrArrays(A), IluSweeps(M, false), xPlain.data(), b.data(), itPlain,
+                     tolPlain, work),
+            codeRef);
+  EXPECT_EQ(itPlain, itRef);
+  EXPECT_EQ(bits(tolPlain), bits(tolRef));
+  EXPECT_EQ(bits(xPlain.data(), a.n), bits(xRef));
+  EXPECT_EQ(toStd(bv), b);  // b only read
+  return codeRef;
+}
+
+std::vector<double> wave(int n, double f, double scale = 1.0) {
+  std::vector<double> v(n);
+  for (int i = 0; i < n; ++i) v[i] = scale * (std::sin(f * i + 0.3) + 0.2);
+  return v;
+}
+
+}  // namespace
+
+// Converged solves on flow Hessians and other matrices, from zero and from
+// a non-zero start, and solves that end on the iteration limit.
+TEST(SparseFusedCGS, SameIteratesAsTheTemplate) {
+  for (NamedSystem& s : sweepSystems()) {
+    SCOPED_TRACE(s.name);
+    const int n = s.a.n;
+    const std::vector<double> zero(n, 0.0);
+    const int converged = expectSameSolve(s.a, wave(n, 0.37), zero, 500, 1e-6);
+    const int fromStart = expectSameSolve(s.a, wave(n, 1.1, 1e3), wave(n, 0.05), 500, 1e-12);
+    const int limited = expectSameSolve(s.a, wave(n, 0.37), zero, 2, 1e-15);
+    if (isHessian(s) && n > 2) {  // the 1 x 1 level is a 2 x 2 system
+      EXPECT_EQ(converged, 0);
+      EXPECT_EQ(fromStart, 0);
+      EXPECT_EQ(limited, 1);
+    }
+  }
+  // Limit 0, and a right-hand side of zero.
+  sparsefix::Csr g = sparsefix::fromDense(sparsefix::gridMatrix(4, 4));
+  EXPECT_EQ(expectSameSolve(g, wave(16, 0.5), std::vector<double>(16, 0.0), 0, 1e-6), 1);
+  EXPECT_EQ(expectSameSolve(g, std::vector<double>(16, 0.0), std::vector<double>(16, 0.0), 9, 0.0), 0);
+}
+
+// The three breakdowns: rho = 0, a step length that is not finite, and a
+// residual that is not finite.
+TEST(SparseFusedCGS, SameBreakdownsAsTheTemplate) {
+  // The start solves the system and tol is negative: rho = 0 at once.
+  sparsefix::Csr a2{2, {4, 1, 2, 3}, {0, 2, 4}, {0, 1, 0, 1}};
+  EXPECT_EQ(expectSameSolve(a2, {5.0, 5.0}, {1.0, 1.0}, 10, -1.0), 2);
+
+  // A stored zero pivot: the factors hold infinities, the step length is NaN.
+  sparsefix::Csr zeroPivot{2, {0.0, 1.0, 1.0, 2.0}, {0, 2, 4}, {0, 1, 0, 1}};
+  EXPECT_EQ(expectSameSolve(zeroPivot, {1.0, 2.0}, {0.0, 0.0}, 10, 1e-8), 2);
+
+  // A 4 x 4 grid with entries of mixed signs, where ILU(0) is a poor
+  // preconditioner and the first residual is about 1e4 times ||b||: with
+  // b = 1e153, ||b||^2 is finite but ||r||^2 overflows after a finite step.
+  dense::Matrix d = sparsefix::gridMatrix(4, 4, 0.0);
+  for (int i = 0; i < d.n; ++i)
+    for (int j = 0; j < d.n; ++j)
+      if (d(i, j) != 0.0) d(i, j) = std::sin(11.0 * i + 3.0 * j + 1.0) * (i == j ? 1.0 : 2.0);
+  sparsefix::Csr mixed = sparsefix::fromDense(d);
+  {  // the same solve at unit scale runs its first iteration to a finite residual
+    const CompRow_Mat_double A = toMatrix(mixed);
+    const CompRow_ILUPreconditioner_double M(A);
+    MV_Vector_double x(16, 0.0);
+    int it = 1;
+    double tol = 1e-300;
+    ASSERT_EQ(CGS(A, x, MV_Vector_double(16, 1.0), M, it, tol), 1);
+    ASSERT_GT(tol, 1e3);
+    ASSERT_LT(tol, 1e6);
+  }
+  EXPECT_EQ(expectSameSolve(mixed, std::vector<double>(16, 1e153), std::vector<double>(16, 0.0), 50,
+                            1e-10),
+            2);
+}
+
+// One workspace serves several right-hand sides on one matrix and one set
+// of factors; each solve equals a solve alone.
+TEST(SparseFusedCGS, WorkspaceSharedByRightHandSides) {
+  const hs_test::Level lv(12, 8, 5);
+  const hs_test::Assembled h = hs_test::assemble(lv, 1.3f, false);
+  const int n = lv.taille();
+  const CompRow_Mat_double A(n, n, h.n(), const_cast<double*>(h.val.data()),
+                             const_cast<int*>(h.ptr.data()), const_cast<int*>(h.col.data()), 0);
+  const CompRow_ILUPreconditioner_double M(A);
+  const IluSweeps sweeps(M);
+  CgsWorkspace work(n);
+  for (double f : {0.2, 0.9, 2.5}) {
+    const std::vector<double> b = wave(n, f);
+    std::vector<double> x(n, 0.0);
+    int it = 500;
+    double tol = 1e-8;
+    const int code = fusedCGS(csrArrays(A), sweeps, x.data(), b.data(), it, tol, work);
+    MV_Vector_double xRef(n, 0.0);
+    int itRef = 500;
+    double tolRef = 1e-8;
+    EXPECT_EQ(CGS(A, xRef, toVector(b), M, itRef, tolRef), code);
+    EXPECT_EQ(it, itRef);
+    EXPECT_EQ(bits(x.data(), n), bits(xRef));
+  }
+}

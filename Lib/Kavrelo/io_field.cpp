@@ -3,8 +3,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cfenv>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
@@ -33,6 +35,47 @@ std::FILE* create_motion_file(OutputFile& f, const char* nom) {
     std::exit(1);
   }
   return f.stream();
+}
+
+// Decimal digits of q at out, most significant first; returns the end.
+char* put_unsigned(char* out, std::uint64_t q) {
+  char digits[20];
+  int n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + q % 10);
+    q /= 10;
+  } while (q != 0);
+  while (n > 0) *out++ = digits[--n];
+  return out;
+}
+
+// i as "%hd" writes it.
+char* put_short(char* out, short i) {
+  if (i < 0) *out++ = '-';
+  return put_unsigned(out, static_cast<std::uint64_t>(i < 0 ? -static_cast<int>(i) : i));
+}
+
+// v widened to double as "%f" writes it: sign, integer part, '.', six
+// decimals, rounded to nearest with ties to even (printf's rounding of the
+// exact binary value). A float times 1e6 is exact in double (a 24-bit
+// mantissa times 15625 * 2^6), so rounding that product to an integer
+// gives the six decimals. Values whose product passes 2^63, and infinities
+// and NaNs, go through snprintf (at most 48 characters for a float); with
+// `exact` false every value does.
+char* put_fixed6(char* out, float v, bool exact) {
+  const double d = v;
+  const double scaled = std::fabs(d * 1e6);
+  if (!exact || !(scaled < 9223372036854775808.0)) return out + std::snprintf(out, 64, "%f", d);
+  const std::uint64_t q = static_cast<std::uint64_t>(std::nearbyint(scaled));
+  if (std::signbit(d)) *out++ = '-';
+  out = put_unsigned(out, q / 1000000);
+  *out++ = '.';
+  std::uint64_t frac = q % 1000000;
+  for (int k = 5; k >= 0; --k) {
+    out[k] = static_cast<char>('0' + frac % 10);
+    frac /= 10;
+  }
+  return out + 6;
 }
 
 // Two-byte code of v: f = v + 1 (v >= 0) or v - 1 (v < 0); byte 0 is the
@@ -94,12 +137,33 @@ void write_champ(const float* U, const float* V, short nb_col, short nb_lig, con
   std::FILE* f = create_motion_file(out, nom);
   std::fprintf(f, "%hd %hd\n", nb_col, nb_lig);
   std::fprintf(f, "#i\tj\tU\tV\n");
+  // The lines "%hd\t%hd\t%f\t%f\n", formatted here and written in blocks.
+  // The fast formatting rounds as printf does in the default rounding mode.
+  const bool exact = std::fegetround() == FE_TONEAREST;
+  // A block is written once it holds kBlock characters; a line adds at most
+  // 2 x 6 + 2 x 48 + 4 (a float's "%f" has at most 39 integer digits), and
+  // snprintf may write up to 64 bytes where a number starts.
+  constexpr std::size_t kBlock = 1 << 16, kLongestLine = 256;
+  std::vector<char> block(kBlock + kLongestLine);
+  char* const start = block.data();
+  char* pos = start;
   for (short i = 0; i < nb_lig; ++i)
     for (short j = 0; j < nb_col; ++j) {
       const std::size_t k = static_cast<std::size_t>(i) * nb_col + j;
-      std::fprintf(f, "%hd\t%hd\t%f\t%f\n", i, j, static_cast<double>(U[k]),
-                   static_cast<double>(V[k]));
+      pos = put_short(pos, i);
+      *pos++ = '\t';
+      pos = put_short(pos, j);
+      *pos++ = '\t';
+      pos = put_fixed6(pos, U[k], exact);
+      *pos++ = '\t';
+      pos = put_fixed6(pos, V[k], exact);
+      *pos++ = '\n';
+      if (static_cast<std::size_t>(pos - start) >= kBlock) {
+        std::fwrite(start, 1, static_cast<std::size_t>(pos - start), f);
+        pos = start;
+      }
     }
+  std::fwrite(start, 1, static_cast<std::size_t>(pos - start), f);
   close_motion_file(out, nom);
 }
 

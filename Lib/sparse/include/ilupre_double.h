@@ -9,6 +9,7 @@
 
 #include "compcol_double.h"
 #include "comprow_double.h"
+#include "csr_arrays.h"
 #include "mvvd.h"
 #include "mvvi.h"
 #include "qsort_double.h"  // QSort, SWAP_double, swap_int belong to this interface
@@ -39,6 +40,12 @@ class CompRow_ILUPreconditioner_double {
   // Sum of ln|u_ii| over the rows of U that store their diagonal; negative
   // diagonal entries are made positive in U itself (later solves use them).
   double logDetLP();
+
+  // Views of the raw arrays of L (strictly lower, unit diagonal not stored)
+  // and of U (diagonal first in each row), dim(0) rows each, for the
+  // raw-array sweeps of sparse_sweeps.h.
+  CsrArrays lower() const;
+  CsrArrays upper() const;
 };
 
 class CompCol_ILUPreconditioner_double {

@@ -157,6 +157,14 @@ double CompRow_ILUPreconditioner_double::logDetLP() {
   return sum;
 }
 
+CsrArrays CompRow_ILUPreconditioner_double::lower() const {
+  return CsrArrays{dim_[0], data(l_val_), data(l_colind_), data(l_rowptr_)};
+}
+
+CsrArrays CompRow_ILUPreconditioner_double::upper() const {
+  return CsrArrays{dim_[0], data(u_val_), data(u_colind_), data(u_rowptr_)};
+}
+
 // ---------------------------------------------------------------------------
 // Compressed columns.
 
