@@ -79,11 +79,12 @@ std::array<double, N> probe_sums(int taille, int nombre, int nc, int nl, double*
 // Mean of the single-trace members: sum / nbIt, not a number for nbIt <= 0.
 double mean_of(double sum, int nbIt) { return nbIt > 0 ? sum / nbIt : kNaN; }
 
-// Results of the four-trace members: sum * (1/nbIt), in a new[] array.
-double* four_means(const std::array<double, 4>& sums, int nbIt) {
-  double* r = new double[4];
+// Results of the multi-trace members: sum * (1/nbIt), in a new[] array.
+template <std::size_t N>
+double* means_array(const std::array<double, N>& sums, int nbIt) {
+  double* r = new double[N];
   const double inv = nbIt > 0 ? 1.0 / nbIt : kNaN;
-  for (int i = 0; i < 4; ++i) r[i] = sums[i] * inv;
+  for (std::size_t i = 0; i < N; ++i) r[i] = sums[i] * inv;
   return r;
 }
 
@@ -99,25 +100,32 @@ struct DataBlock {
 };
 
 // B_u, B_v <- -laplacian of the probe's U and V parts.
-void smoothness_images(Probe& pr, const CImgList<double>& reg_out, bool periodic) {
+void probe_images(Probe& pr) {
   for (int y = 0; y < pr.nl; ++y)
     for (int x = 0; x < pr.nc; ++x) {
       pr.B_u(x, y) = pr.z(y * pr.nc + x);
       pr.B_v(x, y) = pr.z(pr.ncnl + y * pr.nc + x);
     }
+}
+void smoothness_images(Probe& pr, const CImgList<double>& reg_out, bool periodic) {
+  probe_images(pr);
   pr.B_u = -laplacian(pr.B_u, reg_out, periodic);
   pr.B_v = -laplacian(pr.B_v, reg_out, periodic);
 }
 
-// x . (Ar z), over the U block then the V block.
-double smoothness_sample(const Probe& pr) {
+// x . (M z) for a smoothness operator whose U and V parts are the images
+// Mu, Mv, over the U block then the V block.
+double smoothness_sample(const Probe& pr, const CImg<double>& Mu, const CImg<double>& Mv) {
   double s = 0.0;
   for (int y = 0; y < pr.nl; ++y)
-    for (int x = 0; x < pr.nc; ++x) s += pr.x(y * pr.nc + x) * pr.B_u(x, y);
+    for (int x = 0; x < pr.nc; ++x) s += pr.x(y * pr.nc + x) * Mu(x, y);
   for (int y = 0; y < pr.nl; ++y)
-    for (int x = 0; x < pr.nc; ++x) s += pr.x(pr.ncnl + y * pr.nc + x) * pr.B_v(x, y);
+    for (int x = 0; x < pr.nc; ++x) s += pr.x(pr.ncnl + y * pr.nc + x) * Mv(x, y);
   return s;
 }
+
+// x . (Ar z).
+double smoothness_sample(const Probe& pr) { return smoothness_sample(pr, pr.B_u, pr.B_v); }
 
 // The three data samples x . (A0 z), x . (A0Fx z), x . (A0dFx z) of a
 // four-trace member; `weights(x, y, J, a0, fx, dfx)` gives the three
@@ -139,6 +147,18 @@ std::array<double, 3> data_samples(const Probe& pr, const DataBlock& blk, const 
       }
   return s;
 }
+
+// A0, A0Fx and A0dFx at one pixel for the exponential data weight, from the
+// data block value J of one component.
+struct ExponentialBlocks {
+  const CImg<double>&data_out, &x2;
+  void operator()(int x, int y, double J, double& a0, double& fx, double& dfx) const {
+    const double rho = data_out(x, y), w = x2(x, y);
+    a0 = J * rho;
+    fx = w * rho * J;
+    dfx = rho * w * w * J;
+  }
+};
 
 }  // namespace
 
@@ -198,12 +218,7 @@ double* CGS_randomB_traceInvAA0Fx(int taille, int nombre, double* val, int* row_
                                   const CImgList<double>& reg_out, const CImg<double>& x2,
                                   int nbIt, double tol, bool periodic) {
   const DataBlock blk{IxIx, IxIy, IyIy};
-  const auto weights = [&](int x, int y, double J, double& a0, double& fx, double& dfx) {
-    const double rho = data_out(x, y), w = x2(x, y);
-    a0 = J * rho;
-    fx = w * rho * J;
-    dfx = rho * w * w * J;
-  };
+  const ExponentialBlocks weights{data_out, x2};
   const auto sums = probe_sums<4>(
       taille, nombre, IxIx.width(), IxIx.height(), val, row_ptr, col_ind, nbIt, tol,
       [&](Probe& pr) {
@@ -211,7 +226,7 @@ double* CGS_randomB_traceInvAA0Fx(int taille, int nombre, double* val, int* row_
         const std::array<double, 3> d = data_samples(pr, blk, weights);
         return std::array<double, 4>{smoothness_sample(pr), d[0], d[1], d[2]};
       });
-  return four_means(sums, nbIt);
+  return means_array(sums, nbIt);
 }
 
 double* CGS_randomB_traceInvAA0Fx_QuasiTV(int taille, int nombre, double* val, int* row_ptr,
@@ -221,7 +236,7 @@ double* CGS_randomB_traceInvAA0Fx_QuasiTV(int taille, int nombre, double* val, i
                                           const CImgList<double>& reg_out, const CImg<double>& x2,
                                           double tau, int nbIt, double tol, bool periodic) {
   const DataBlock blk{IxIx, IxIy, IyIy};
-  const double fourTau2 = 4.0 * (tau * tau), fourTau = 4.0 * tau;
+  const double fourTau2 = 4.0 * tau * tau, fourTau = 4.0 * tau;
   const auto weights = [&](int x, int y, double J, double& a0, double& fx, double& dfx) {
     const double rho = data_out(x, y), w = x2(x, y);
     const double s = fourTau2 * w + 1.0;
@@ -238,5 +253,33 @@ double* CGS_randomB_traceInvAA0Fx_QuasiTV(int taille, int nombre, double* val, i
         const std::array<double, 3> d = data_samples(pr, blk, weights);
         return std::array<double, 4>{smoothness_sample(pr), d[0], d[1], d[2]};
       });
-  return four_means(sums, nbIt);
+  return means_array(sums, nbIt);
+}
+
+double* CGS_randomB_traceInvAA0ArFx(int taille, int nombre, double* val, int* row_ptr,
+                                    int* col_ind, const CImg<double>& IxIx,
+                                    const CImg<double>& IxIy, const CImg<double>& IyIy,
+                                    const CImg<double>& data_out, const CImgList<double>& reg_out,
+                                    const CImg<double>& x2, const CImg<double>& UV, int nbIt,
+                                    double tol, bool periodic) {
+  const DataBlock blk{IxIx, IxIy, IyIy};
+  const ExponentialBlocks weights{data_out, x2};
+  const CImg<double> U = UV.get_slice(0), V = UV.get_slice(1);
+  const auto sums = probe_sums<6>(
+      taille, nombre, IxIx.width(), IxIx.height(), val, row_ptr, col_ind, nbIt, tol,
+      [&](Probe& pr) {
+        probe_images(pr);
+        // Power-weighted Laplacians of the raw probe parts, then Ar.
+        const CImg<double> B2_u = -laplacianPiemeDerivRobustWeight(pr.B_u, reg_out, U, 2.0, periodic);
+        const CImg<double> B2_v = -laplacianPiemeDerivRobustWeight(pr.B_v, reg_out, V, 2.0, periodic);
+        const CImg<double> B4_u = -laplacianPiemeDerivRobustWeight(pr.B_u, reg_out, U, 4.0, periodic);
+        const CImg<double> B4_v = -laplacianPiemeDerivRobustWeight(pr.B_v, reg_out, V, 4.0, periodic);
+        pr.B_u = -laplacian(pr.B_u, reg_out, periodic);
+        pr.B_v = -laplacian(pr.B_v, reg_out, periodic);
+        const std::array<double, 3> d = data_samples(pr, blk, weights);
+        return std::array<double, 6>{smoothness_sample(pr), d[0], d[1], d[2],
+                                     smoothness_sample(pr, B2_u, B2_v),
+                                     smoothness_sample(pr, B4_u, B4_v)};
+      });
+  return means_array(sums, nbIt);
 }

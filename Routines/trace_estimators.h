@@ -19,12 +19,15 @@
 //   Ar  (smoothness)   : -laplacian(z, reg_out, periodic), per component
 //   A0Fx, A0dFx        : minus the first and the second derivative of A0
 //                        with respect to the data robust factor (see each
-//                        four-trace member).
+//                        four-trace member);
+//   ArFx, ArdFx        : -laplacianPiemeDerivRobustWeight(z, reg_out, UV,
+//                        power 2 and 4), the U part weighted by U, the V
+//                        part by V (six-trace member).
 // A solve that fails prints "Error CGS convergence <code> (in trace
 // randomization)" and its last iterate still enters the mean.
 // nbIt <= 0: nothing is drawn, the results are not a number.
-// The arrays returned by the four-trace members are made with new[]; the
-// caller frees them with delete[].
+// The arrays returned by the four- and six-trace members are made with
+// new[]; the caller frees them with delete[].
 #pragma once
 
 namespace cimg_library {
@@ -77,3 +80,17 @@ double* CGS_randomB_traceInvAA0Fx_QuasiTV(int taille, int nombre, double* val, i
                                           const cimg_library::CImgList<double>& reg_out,
                                           const cimg_library::CImg<double>& x2, double tau,
                                           int nbIt, double tol, bool periodic);
+
+// Six traces from one solve per probe: [0] to [3] those of
+// CGS_randomB_traceInvAA0Fx (exponential form), [4] trace(A^-1 ArFx),
+// [5] trace(A^-1 ArdFx), with UV (nc x nl x 2) the flow whose link
+// differences weight the two smoothness operators.
+double* CGS_randomB_traceInvAA0ArFx(int taille, int nombre, double* val, int* row_ptr,
+                                    int* col_ind, const cimg_library::CImg<double>& IxIx,
+                                    const cimg_library::CImg<double>& IxIy,
+                                    const cimg_library::CImg<double>& IyIy,
+                                    const cimg_library::CImg<double>& data_out,
+                                    const cimg_library::CImgList<double>& reg_out,
+                                    const cimg_library::CImg<double>& x2,
+                                    const cimg_library::CImg<double>& UV, int nbIt, double tol,
+                                    bool periodic);

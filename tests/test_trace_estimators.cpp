@@ -57,13 +57,16 @@ dense::Matrix data_block(const System& s, const CImg<double>& f) {
 }
 
 // Dense smoothness block: the weighted graph Laplacian of the links (with
-// wrap-around links when periodic) on the U block and on the V block.
-dense::Matrix smoothness_block(const System& s) {
+// wrap-around links when periodic) on the U block and on the V block; a
+// link (p, q) of block b weighs z * factor(b, p, q).
+template <typename Factor>
+dense::Matrix smoothness_block(const System& s, Factor factor) {
   const int nc = s.lv.nc, nl = s.lv.nl, ncnl = nc * nl;
   dense::Matrix m(2 * ncnl);
-  auto link = [&](int p, int q, double w) {
+  auto link = [&](int p, int q, double z) {
     if (p == q) return;
     for (int b = 0; b < 2; ++b) {
+      const double w = z * factor(b, p, q);
       const int i = b * ncnl + p, j = b * ncnl + q;
       m(i, i) += w;
       m(j, j) += w;
@@ -80,6 +83,20 @@ dense::Matrix smoothness_block(const System& s) {
       else if (s.periodic) link(p, x, s.lv.z[1](x, y));
     }
   return m;
+}
+
+dense::Matrix smoothness_block(const System& s) {
+  return smoothness_block(s, [](int, int, int) { return 1.0; });
+}
+
+// The smoothness block weighted by the power of each link's difference of
+// the flow component of its block (U for the U block, V for the V block).
+dense::Matrix power_weighted_block(const System& s, const CImg<double>& UV, double power) {
+  const int nc = s.lv.nc;
+  return smoothness_block(s, [&](int b, int p, int q) {
+    const double d = UV(q % nc, q / nc, b) - UV(p % nc, p / nc, b);
+    return std::pow(d, power);
+  });
 }
 
 // S = A^-1 M, column by column.
@@ -281,4 +298,65 @@ TEST(TraceEstimators, NoProbeGivesNotANumber) {
         s.lv.z, s.IxIx, n, 1e-6, false));
     for (int i = 0; i < 4; ++i) EXPECT_TRUE(std::isnan(r[i]));
   }
+}
+
+// The six-trace estimator: its first four slots are the four-trace
+// estimator's for the same probes; a constant flow gives 0 in slots 4 and
+// 5; one probe gives x . (M z) of the power-weighted blocks, solved
+// densely; many probes approach their exact traces.
+TEST(TraceEstimators, SixTracesOfTheJointEstimator) {
+  const int nc = 6, nl = 5;
+  System s(nc, nl, 21, 1.2f, false);
+  CImg<double> x2(nc, nl), UV(nc, nl, 2), still(nc, nl, 2, 1, 0.75);
+  cimg_forXY(x2, i, j) {
+    x2(i, j) = 0.2 + 0.1 * ((3 * i + j) % 4);
+    UV(i, j, 0) = 0.3 * std::sin(0.9 * i + 0.4 * j);
+    UV(i, j, 1) = 0.2 * std::cos(0.5 * i - 0.7 * j);
+  }
+  auto six = [&](const CImg<double>& flow, const CImg<double>& w, int n, double tol) {
+    std::unique_ptr<double[]> r(CGS_randomB_traceInvAA0ArFx(
+        s.taille(), s.nombre(), s.val(), s.ptr(), s.col(), s.IxIx, s.IxIy, s.IyIy, s.lv.rho,
+        s.lv.z, w, flow, n, tol, false));
+    return std::vector<double>(r.get(), r.get() + 6);
+  };
+  {
+    const FixedClock clock(4242);
+    const std::vector<double> r = six(UV, x2, 7, 1e-8);
+    std::unique_ptr<double[]> f(CGS_randomB_traceInvAA0Fx(s.taille(), s.nombre(), s.val(),
+                                                          s.ptr(), s.col(), s.IxIx, s.IxIy,
+                                                          s.IyIy, s.lv.rho, s.lv.z, x2, 7, 1e-8,
+                                                          false));
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(r[i], f[i]) << i;
+    const std::vector<double> c = six(still, x2, 7, 1e-8);
+    EXPECT_EQ(c[4], 0.0);
+    EXPECT_EQ(c[5], 0.0);
+    const std::vector<double> zero = six(UV, CImg<double>(nc, nl, 1, 1, 0.0), 7, 1e-8);
+    EXPECT_EQ(zero[2], 0.0);
+    EXPECT_EQ(zero[3], 0.0);
+    const std::vector<double> one = six(UV, CImg<double>(nc, nl, 1, 1, 1.0), 7, 1e-8);
+    EXPECT_EQ(one[2], one[1]);
+    EXPECT_EQ(one[3], one[1]);
+  }
+  const dense::Matrix A = hs_test::toDense(s.a, s.taille());
+  const dense::Matrix M2 = power_weighted_block(s, UV, 2.0), M4 = power_weighted_block(s, UV, 4.0);
+  {
+    const FixedClock clock(777);
+    const std::vector<double> z = first_probe(nc, nl);
+    const std::vector<double> x = dense::solve(A, z);
+    const std::vector<double> r = six(UV, x2, 1, 1e-10);
+    const double want4 = dot(x, dense::multiply(M2, z)), want5 = dot(x, dense::multiply(M4, z));
+    EXPECT_NEAR(r[4], want4, 1e-7 * (1 + std::fabs(want4)));
+    EXPECT_NEAR(r[5], want5, 1e-7 * (1 + std::fabs(want5)));
+  }
+  {
+    const FixedClock clock(31337);
+    const int probes = 800;
+    const Moments m4 = moments(inverse_times(A, M2)), m5 = moments(inverse_times(A, M4));
+    const std::vector<double> r = six(UV, x2, probes, 1e-10);
+    EXPECT_NEAR(r[4], m4.trace, 4.0 * m4.sd / std::sqrt(double(probes)));
+    EXPECT_NEAR(r[5], m5.trace, 4.0 * m5.sd / std::sqrt(double(probes)));
+    EXPECT_GT(m4.trace, 0.0);
+  }
+  // No probe: six results that are not a number.
+  for (double v : six(UV, x2, 0, 1e-6)) EXPECT_TRUE(std::isnan(v));
 }
