@@ -2,6 +2,7 @@
 // and ILU(0) log-determinant of compressed-row systems.
 #include "level_solve.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cstdio>
 #include <vector>
@@ -120,13 +121,32 @@ int FactoredSystem::solve(const MV_Vector_double& B, CImg<double>& res, double t
     code = fusedCGS(*A_, X, B, *M_, max_iter, t);  // reports the size mismatch
   }
   if (iterations) *iterations = max_iter;
-  if (code != 0) std::printf("no convergence (output CGS %d)", code);
+  if (code != 0) report_failure(code);
   // The U block goes to slice 0, the V block to slice 1.
   const int nc = res.width(), nl = res.height(), nz = res.depth();
   for (int z = 0; z < nz; ++z)
     for (int y = 0; y < nl; ++y)
       for (int x = 0; x < nc; ++x) res(x, y, z) = X(y * nc + x + z * nc * nl);
   return code;
+}
+
+void FactoredSystem::solve_batch(int count, const double* const* B, double* const* x, double tol,
+                                 int* code, CgsWorkspace* const* work, int* iterations) const {
+  assert(taille_ > 0);
+  if (count <= 0) return;
+  std::vector<int> max_iter(static_cast<std::size_t>(count), kMaxCgsIterations);
+  std::vector<double> t(static_cast<std::size_t>(count), tol);
+  for (int j = 0; j < count; ++j) {
+    assert(work[j]->size() == taille_);
+    std::fill(x[j], x[j] + taille_, 0.0);
+  }
+  fusedCGSBatch(csrArrays(*A_), *sweeps_, count, x, B, max_iter.data(), t.data(), code, work);
+  if (iterations)
+    for (int j = 0; j < count; ++j) iterations[j] = max_iter[j];
+}
+
+void FactoredSystem::report_failure(int code) {
+  std::printf("no convergence (output CGS %d)", code);
 }
 
 int standard_CGS_inversion(int taille, int nombre, double* val, int* row_ptr, int* col_ind,

@@ -14,6 +14,7 @@
 
 class CompRow_Mat_double;
 class CompRow_ILUPreconditioner_double;
+class CgsWorkspace;
 struct IluSweeps;
 
 namespace cimg_library {
@@ -74,6 +75,20 @@ class FactoredSystem {
   // (500 when the solve did not converge).
   int solve(const MV_Vector_double& B, cimg_library::CImg<double>& res, double tol,
             int* iterations = nullptr) const;
+
+  // The solves of count right-hand sides B[j] (taille() elements each)
+  // advanced together, each the solve of solve() alone: x[j] (taille()
+  // elements) receives from 0 the same iterates and ends on the same last
+  // iterate, code[j] the same CGS code and, when given, iterations[j] the
+  // same count. Prints nothing (see report_failure). work[j]: a workspace of
+  // taille() unknowns per right-hand side. The system is only read: several
+  // threads may solve with it at once, each with its own vectors.
+  void solve_batch(int count, const double* const* B, double* const* x, double tol, int* code,
+                   CgsWorkspace* const* work, int* iterations = nullptr) const;
+
+  // The message solve() writes on standard output for a non-zero code c:
+  // "no convergence (output CGS c)", without a line end.
+  static void report_failure(int code);
 
  private:
   int taille_;

@@ -2,14 +2,28 @@
 // samples) shared by every member, which differ only in their operators.
 #include "trace_estimators.h"
 
+#include <sched.h>
+#include <sys/mman.h>
+
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <cassert>
+#include <cfenv>
 #include <cmath>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdio>
+#include <exception>
 #include <limits>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <thread>
+#include <vector>
 
 #include "CImg.h"
+#include "cgs_ilu.h"
 #include "level_solve.h"
 #include "mvvd.h"
 #include "operators.h"
@@ -23,57 +37,299 @@ namespace {
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 // One probe as the operators see it: z and x = A^-1 z in the system
-// numbering, the level size and, for the members with Ar, the probe's U and
-// V parts as images.
+// numbering, the level size and, for the members with Ar, two scratch
+// images of the level's size for the probe's U and V parts.
 struct Probe {
-  int nc = 0, nl = 0, ncnl = 0;
-  MV_Vector_double z, x;
-  CImg<double> B_u, B_v;
-  Probe(int nc_, int nl_)
-      : nc(nc_), nl(nl_), ncnl(nc_ * nl_), z(2 * nc_ * nl_, 0.0), x(2 * nc_ * nl_, 0.0),
-        B_u(nc_, nl_, 1, 1, 0.0), B_v(nc_, nl_, 1, 1, 0.0) {}
+  int nc, nl, ncnl;
+  const MV_Vector_double& z;
+  const MV_Vector_double& x;
+  CImg<double>& B_u;
+  CImg<double>& B_v;
 };
 
-// z <- the next 2*nc*nl deviates: pixels row by row, U entry first.
-void draw_probe(long& idum, Probe& pr) {
-  for (int y = 0; y < pr.nl; ++y)
-    for (int x = 0; x < pr.nc; ++x) {
-      const int p = y * pr.nc + x;
-      pr.z(p) = static_cast<double>(gasdev(&idum));
-      pr.z(pr.ncnl + p) = static_cast<double>(gasdev(&idum));
+// The deviates of one probe, in drawing order into system positions:
+// pixels row by row, the U entry (position p) first, then the V entry
+// (ncnl + p). put(k, d) stores deviate d at position k.
+template <typename Put>
+void draw_probe(long& idum, int nc, int nl, Put&& put) {
+  const int ncnl = nc * nl;
+  for (int y = 0; y < nl; ++y)
+    for (int x = 0; x < nc; ++x) {
+      const int p = y * nc + x;
+      put(p, gasdev(&idum));
+      put(ncnl + p, gasdev(&idum));
     }
+}
+
+// "Error CGS convergence <code> (in trace randomization)", after the
+// solver's own message, for a probe whose solve failed.
+void report_probe_failure(int code) {
+  std::printf("Error CGS convergence %d (in trace randomization)\n", code);
+  std::fflush(stdout);
+}
+
+// Worker threads and batch size of the probe solves; 0: detected / chosen.
+std::atomic<int> g_threads_override{0};
+std::atomic<int> g_batch_override{0};
+
+// Right-hand sides one worker solves together: at most four (the lanes of
+// one pass of the batched CGS), and no more than the in-flight budget
+// allows at the level's size.
+constexpr int kMaxBatch = 4;
+// Bytes of the solve vectors (the solution and the seven CGS work
+// vectors) of all probes in flight at once; caps the batch size, never
+// the number of threads.
+constexpr double kInFlightBytes = 320.0 * 1024 * 1024;
+constexpr int kVectorsPerProbe = 8;
+
+int available_cpus() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) == 0) {
+    const int n = CPU_COUNT(&set);
+    if (n > 0) return n;
+  }
+  const unsigned h = std::thread::hardware_concurrency();
+  return h > 0 ? static_cast<int>(h) : 1;
+}
+
+struct ProbePlan {
+  int threads = 1;  // workers, the calling thread included
+  int batch = 1;    // probes per batch
+};
+
+ProbePlan probe_plan(int nbIt, int taille) {
+  ProbePlan plan;
+  const int t = g_threads_override.load();
+  plan.threads = std::max(1, std::min(t > 0 ? t : available_cpus(), nbIt));
+  const int b = g_batch_override.load();
+  if (b > 0) {
+    plan.batch = b;
+  } else {
+    const double perProbe = double(kVectorsPerProbe) * sizeof(double) * taille;
+    const double fit = kInFlightBytes / (perProbe * plan.threads);
+    const int share = (nbIt + plan.threads - 1) / plan.threads;
+    plan.batch = std::max(1, std::min({kMaxBatch, share, fit >= kMaxBatch ? kMaxBatch : int(fit)}));
+  }
+  return plan;
+}
+
+// The probe loop of the specification, one probe at a time: draw, solve
+// (the system factored once), unpack, samples. The reference for the
+// batched loop below.
+template <std::size_t N, typename Samples>
+std::array<double, N> sequential_sums(const FactoredSystem& A, long& idum, int nc, int nl,
+                                      int nbIt, double tol, const Samples& samples) {
+  std::array<double, N> sums{};
+  const int ncnl = nc * nl;
+  MV_Vector_double z(2 * ncnl, 0.0), x(2 * ncnl, 0.0);
+  CImg<double> B_u(nc, nl, 1, 1, 0.0), B_v(nc, nl, 1, 1, 0.0);
+  CImg<double> X(nc, nl, 2, 1, 0.0);
+  Probe pr{nc, nl, ncnl, z, x, B_u, B_v};
+  for (int it = 0; it < nbIt; ++it) {
+    draw_probe(idum, nc, nl, [&](int k, float d) { z(k) = static_cast<double>(d); });
+    const int code = A.solve(z, X, tol);
+    if (code != 0) report_probe_failure(code);
+    for (int y = 0; y < nl; ++y)
+      for (int xx = 0; xx < nc; ++xx) {
+        x(y * nc + xx) = X(xx, y, 0);
+        x(ncnl + y * nc + xx) = X(xx, y, 1);
+      }
+    const std::array<double, N> s = samples(pr);
+    for (std::size_t i = 0; i < N; ++i) sums[i] += s[i];
+  }
+  return sums;
+}
+
+// The buffers of one batched call (the probes, the solutions, the CGS work
+// vectors) in one anonymous memory mapping, made for the call and returned
+// at its end: at a fine level they take hundreds of megabytes, which as heap
+// blocks of a new size at every level would leave holes that the heap
+// keeps. Transparent huge pages are asked for, to fault the mapping in with
+// fewer page faults. Pieces are handed out on 4096-byte boundaries.
+class CallBuffers {
+ public:
+  explicit CallBuffers(std::size_t bytes) : bytes_(bytes) {
+    void* p = mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) throw std::bad_alloc();
+    base_ = static_cast<char*>(p);
+#ifdef MADV_HUGEPAGE
+    madvise(base_, bytes_, MADV_HUGEPAGE);
+#endif
+  }
+  ~CallBuffers() { munmap(base_, bytes_); }
+  CallBuffers(const CallBuffers&) = delete;
+  CallBuffers& operator=(const CallBuffers&) = delete;
+
+  static std::size_t rounded(std::size_t bytes) { return (bytes + kPage - 1) / kPage * kPage; }
+  // The next count elements of T, rounded up to whole pages.
+  template <typename T>
+  T* take(std::size_t count) {
+    const std::size_t bytes = rounded(count * sizeof(T));
+    assert(used_ + bytes <= bytes_);
+    T* p = reinterpret_cast<T*>(base_ + used_);
+    used_ += bytes;
+    return p;
+  }
+
+ private:
+  static constexpr std::size_t kPage = 4096;
+  std::size_t bytes_;
+  std::size_t used_ = 0;
+  char* base_ = nullptr;
+};
+
+// The vectors of one worker: per lane of its batches the solution and the
+// CGS work vectors, and the probe and scratch images of its samples.
+struct WorkerSlots {
+  static std::size_t bytes(int taille, int batch) {
+    const std::size_t n = static_cast<std::size_t>(taille);
+    return CallBuffers::rounded(n * sizeof(double)) +
+           static_cast<std::size_t>(batch) *
+               (CallBuffers::rounded(n * sizeof(double)) +
+                CallBuffers::rounded(CgsWorkspace::doubles(taille) * sizeof(double)));
+  }
+  WorkerSlots(CallBuffers& buf, int nc, int nl, int batch)
+      : z(buf.take<double>(static_cast<std::size_t>(2 * nc * nl)), 2 * nc * nl, MV_Vector_::ref),
+        B_u(nc, nl, 1, 1, 0.0),
+        B_v(nc, nl, 1, 1, 0.0) {
+    const int taille = 2 * nc * nl;
+    for (int j = 0; j < batch; ++j) {
+      x.push_back(std::make_unique<MV_Vector_double>(
+          buf.take<double>(static_cast<std::size_t>(taille)), taille, MV_Vector_::ref));
+      work.push_back(std::make_unique<CgsWorkspace>(
+          buf.take<double>(CgsWorkspace::doubles(taille)), taille, j));
+    }
+  }
+  MV_Vector_double z;
+  std::vector<std::unique_ptr<MV_Vector_double>> x;
+  std::vector<std::unique_ptr<CgsWorkspace>> work;
+  CImg<double> B_u, B_v;
+};
+
+// The same probes, solves, samples, console lines and sums as
+// sequential_sums, bit for bit, with the solves in batches on plan.threads
+// threads. This thread draws every probe first, in order, from the one
+// generator (the deviates kept as the floats they are) while the other
+// threads start on the batches already drawn, then joins them. Each probe's
+// samples are kept apart and added, with the console lines of the failed
+// solves, in ascending probe order once all are done.
+template <std::size_t N, typename Samples>
+std::array<double, N> batched_sums(const FactoredSystem& A, long& idum, int nc, int nl, int nbIt,
+                                   double tol, const ProbePlan& plan, const Samples& samples) {
+  const int ncnl = nc * nl, taille = 2 * ncnl;
+  const std::size_t stride = CallBuffers::rounded(sizeof(float) * taille) / sizeof(float);
+  CallBuffers buffers(stride * sizeof(float) * static_cast<std::size_t>(nbIt) +
+                      WorkerSlots::bytes(taille, plan.batch) * static_cast<std::size_t>(plan.threads));
+  float* const deviates = buffers.take<float>(stride * static_cast<std::size_t>(nbIt));
+  std::vector<std::array<double, N>> probeSamples(static_cast<std::size_t>(nbIt));
+  std::vector<int> codes(static_cast<std::size_t>(nbIt), 0);
+  std::vector<std::unique_ptr<WorkerSlots>> slots;
+  for (int t = 0; t < plan.threads; ++t)
+    slots.push_back(std::make_unique<WorkerSlots>(buffers, nc, nl, plan.batch));
+
+  const int batches = (nbIt + plan.batch - 1) / plan.batch;
+  std::atomic<int> nextBatch{0};
+  std::atomic<bool> failed{false};
+  std::mutex mutex;
+  std::condition_variable drawnCv;
+  int drawn = 0;  // probes drawn so far (guarded by mutex)
+  std::exception_ptr error;
+
+  auto work = [&](WorkerSlots& ws) {
+    try {
+      std::vector<const double*> bv(static_cast<std::size_t>(plan.batch));
+      std::vector<double*> xv(static_cast<std::size_t>(plan.batch));
+      std::vector<CgsWorkspace*> wv(static_cast<std::size_t>(plan.batch));
+      while (!failed.load()) {
+        const int batch = nextBatch.fetch_add(1);
+        if (batch >= batches) break;
+        const int first = batch * plan.batch, count = std::min(plan.batch, nbIt - first);
+        {
+          std::unique_lock<std::mutex> lock(mutex);
+          drawnCv.wait(lock, [&] { return drawn >= first + count; });
+        }
+        // The right-hand side goes into r, which the solve's first pass
+        // reads before overwriting it.
+        for (int j = 0; j < count; ++j) {
+          const float* d = deviates + stride * static_cast<std::size_t>(first + j);
+          double* r = ws.work[j]->r;
+          for (int k = 0; k < taille; ++k) r[k] = static_cast<double>(d[k]);
+          bv[static_cast<std::size_t>(j)] = r;
+          xv[static_cast<std::size_t>(j)] = &(*ws.x[static_cast<std::size_t>(j)])(0);
+          wv[static_cast<std::size_t>(j)] = ws.work[static_cast<std::size_t>(j)].get();
+        }
+        A.solve_batch(count, bv.data(), xv.data(), tol, codes.data() + first, wv.data());
+        for (int j = 0; j < count; ++j) {
+          const float* d = deviates + stride * static_cast<std::size_t>(first + j);
+          for (int k = 0; k < taille; ++k) ws.z(k) = static_cast<double>(d[k]);
+          Probe pr{nc, nl, ncnl, ws.z, *ws.x[static_cast<std::size_t>(j)], ws.B_u, ws.B_v};
+          probeSamples[static_cast<std::size_t>(first + j)] = samples(pr);
+        }
+      }
+    } catch (...) {
+      std::lock_guard<std::mutex> lock(mutex);
+      if (!error) error = std::current_exception();
+      failed.store(true);
+    }
+  };
+
+  // The workers run in this thread's floating-point environment (the
+  // flushing of denormals included).
+  std::fenv_t env;
+  std::fegetenv(&env);
+  std::vector<std::thread> pool;
+  try {
+    for (int t = 1; t < plan.threads; ++t)
+      pool.emplace_back([&, t] {
+        std::fesetenv(&env);
+        work(*slots[static_cast<std::size_t>(t)]);
+      });
+  } catch (...) {
+    // Fewer threads than planned: the results do not depend on it.
+  }
+  for (int it = 0; it < nbIt; ++it) {
+    float* d = deviates + stride * static_cast<std::size_t>(it);
+    draw_probe(idum, nc, nl, [d](int k, float v) { d[k] = v; });
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      drawn = it + 1;
+    }
+    drawnCv.notify_all();
+  }
+  work(*slots[0]);
+  for (std::thread& th : pool) th.join();
+  if (error) std::rethrow_exception(error);
+
+  std::array<double, N> sums{};
+  for (int it = 0; it < nbIt; ++it) {
+    const int code = codes[static_cast<std::size_t>(it)];
+    if (code != 0) {
+      FactoredSystem::report_failure(code);
+      report_probe_failure(code);
+    }
+    for (std::size_t i = 0; i < N; ++i) sums[i] += probeSamples[static_cast<std::size_t>(it)][i];
+  }
+  return sums;
 }
 
 // Sums over nbIt probes of the N samples x . (M_i z) that `samples` forms
 // from one probe (each accumulated over k ascending from 0.0). The system is
-// factored once; every probe is solved from 0 with tolerance tol.
+// factored once; every probe is solved from 0 with tolerance tol. One
+// thread and batches of one probe run the sequential loop; otherwise the
+// batched loop, with the same results bit for bit.
 template <std::size_t N, typename Samples>
 std::array<double, N> probe_sums(int taille, int nombre, int nc, int nl, double* val,
                                  int* row_ptr, int* col_ind, int nbIt, double tol,
                                  const Samples& samples) {
   assert(taille == 2 * nc * nl);
   long idum = probe_seed();
-  std::array<double, N> sums{};
-  if (nbIt <= 0) return sums;
+  if (nbIt <= 0) return std::array<double, N>{};
   const FactoredSystem A(taille, nombre, val, row_ptr, col_ind);
-  Probe pr(nc, nl);
-  CImg<double> X(nc, nl, 2, 1, 0.0);
-  for (int it = 0; it < nbIt; ++it) {
-    draw_probe(idum, pr);
-    const int code = A.solve(pr.z, X, tol);
-    if (code != 0) {
-      std::printf("Error CGS convergence %d (in trace randomization)\n", code);
-      std::fflush(stdout);
-    }
-    for (int y = 0; y < nl; ++y)
-      for (int x = 0; x < nc; ++x) {
-        pr.x(y * nc + x) = X(x, y, 0);
-        pr.x(pr.ncnl + y * nc + x) = X(x, y, 1);
-      }
-    const std::array<double, N> s = samples(pr);
-    for (std::size_t i = 0; i < N; ++i) sums[i] += s[i];
-  }
-  return sums;
+  const ProbePlan plan = probe_plan(nbIt, taille);
+  if ((plan.threads == 1 && plan.batch == 1) || taille == 0)
+    return sequential_sums<N>(A, idum, nc, nl, nbIt, tol, samples);
+  return batched_sums<N>(A, idum, nc, nl, nbIt, tol, plan, samples);
 }
 
 // Mean of the single-trace members: sum / nbIt, not a number for nbIt <= 0.
@@ -162,6 +418,12 @@ struct ExponentialBlocks {
 
 }  // namespace
 
+void set_trace_probe_threads(int n) { g_threads_override.store(n > 0 ? n : 0); }
+
+void set_trace_probe_batch(int n) { g_batch_override.store(n > 0 ? n : 0); }
+
+int trace_probe_threads(int nbIt) { return probe_plan(std::max(nbIt, 1), 2).threads; }
+
 double CGS_randomB_traceInvA(int taille, int nombre, int nc, int nl, double* val, int* row_ptr,
                              int* col_ind, int nbIt, double tol) {
   const auto sums = probe_sums<1>(taille, nombre, nc, nl, val, row_ptr, col_ind, nbIt, tol,
@@ -199,7 +461,7 @@ double CGS_randomB_traceInvAAr(int taille, int nombre, int nc, int nl, double* v
                                bool periodic) {
   const auto sums = probe_sums<1>(taille, nombre, nc, nl, val, row_ptr, col_ind, nbIt, tol,
                                   [&](Probe& pr) {
-                                                                smoothness_images(pr, reg_out, periodic);
+                                    smoothness_images(pr, reg_out, periodic);
                                     return std::array<double, 1>{smoothness_sample(pr)};
                                   });
   return mean_of(sums[0], nbIt);

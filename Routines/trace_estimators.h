@@ -26,6 +26,15 @@
 // A solve that fails prints "Error CGS convergence <code> (in trace
 // randomization)" and its last iterate still enters the mean.
 // nbIt <= 0: nothing is drawn, the results are not a number.
+//
+// Threads: the probes of a call are drawn first, in order, on the calling
+// thread; their solves (each stopping at its own convergence) and samples
+// then run in batches of right-hand sides on worker threads, as many as
+// the CPUs the process may use and never more than the probes. The samples
+// are added, and the messages of failed solves printed, in ascending probe
+// order on the calling thread, so every result and every console line is
+// that of the probes solved one at a time on one thread, whatever the
+// number of threads and the batch size.
 // The arrays returned by the four- and six-trace members are made with
 // new[]; the caller frees them with delete[].
 #pragma once
@@ -34,6 +43,19 @@ namespace cimg_library {
 template <typename T> struct CImg;
 template <typename T> struct CImgList;
 }  // namespace cimg_library
+
+// Number of worker threads of the probe solves: n > 0 replaces the count
+// of CPUs the process may use (sched_getaffinity); n <= 0 restores it.
+void set_trace_probe_threads(int n);
+
+// Probes one worker solves together: n > 0 replaces the size chosen from
+// the level's size (at most 4, within a memory budget for the probes in
+// flight); n <= 0 restores it. One thread and batches of one probe run the
+// plain one-probe-at-a-time loop.
+void set_trace_probe_batch(int n);
+
+// The worker threads a call with nbIt probes uses.
+int trace_probe_threads(int nbIt);
 
 // Mean of z . x: trace(A^-1).
 double CGS_randomB_traceInvA(int taille, int nombre, int nc, int nl, double* val, int* row_ptr,

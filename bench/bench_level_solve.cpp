@@ -10,9 +10,14 @@
 //   BM_MatrixAndIlu/size/periodic     the copy into a compressed-row matrix
 //                                     and its ILU(0) factorisation;
 //   BM_Assembly/size/periodic         fillingSparseHessian_A_HS alone;
-//   BM_TraceInvAAr/size/periodic      one CGS_randomB_traceInvAAr call with
+//   BM_TraceInvAAr/size/periodic/threads/batch
+//                                     one CGS_randomB_traceInvAAr call with
 //                                     30 probes (tolerance 1e-6) on the
-//                                     level's Hessian, link weights 1.
+//                                     level's Hessian, link weights 1, on
+//                                     `threads` worker threads (0: all the
+//                                     CPUs the process may use) in batches
+//                                     of `batch` probes (0: the estimator's
+//                                     choice).
 // Counters: cgs_iters (iterations to 1e-6; for the trace estimate the mean
 // over its 30 probes, solved again outside the timing), unknowns, and for
 // the CGS run time_per_unknown_iter (time per CGS iteration per unknown).
@@ -140,11 +145,16 @@ void BM_TraceInvAAr(benchmark::State& state) {
   const SyntheticLevel lv(static_cast<int>(state.range(0)));
   const bool periodic = state.range(1) != 0;
   System s(lv, periodic);
+  set_trace_probe_threads(static_cast<int>(state.range(2)));
+  set_trace_probe_batch(static_cast<int>(state.range(3)));
+  state.counters["threads"] = trace_probe_threads(kTraceProbes);
   for (auto _ : state) {
     benchmark::DoNotOptimize(CGS_randomB_traceInvAAr(s.taille, s.nombre, lv.n, lv.n, s.val.data(),
                                                      s.ptr.data(), s.col.data(), lv.z,
                                                      kTraceProbes, 1e-6, periodic));
   }
+  set_trace_probe_threads(0);
+  set_trace_probe_batch(0);
   state.counters["cgs_iters"] = meanProbeIterations(s, lv.n);
   state.counters["unknowns"] = s.taille;
 }
@@ -161,4 +171,17 @@ BENCHMARK(BM_HornAndSchunck)->Apply(levelArgs);
 BENCHMARK(BM_CgsIterations)->Apply(levelArgs);
 BENCHMARK(BM_MatrixAndIlu)->Apply(levelArgs);
 BENCHMARK(BM_Assembly)->Apply(levelArgs);
-BENCHMARK(BM_TraceInvAAr)->Args({512, 0})->ArgNames({"size", "periodic"})->Unit(benchmark::kSecond)->Iterations(1)->Repetitions(3);
+// threads 1: the calling thread alone; 0: every CPU the process may use.
+// batch 0: the size the estimator chooses; 1 with one thread: the plain
+// one-probe-at-a-time loop.
+BENCHMARK(BM_TraceInvAAr)
+    ->Args({512, 0, 1, 1})
+    ->Args({512, 0, 1, 0})
+    ->Args({512, 0, 0, 0})
+    ->Args({512, 0, 0, 2})
+    ->Args({512, 0, 0, 4})
+    ->Args({512, 0, 4, 0})
+    ->ArgNames({"size", "periodic", "threads", "batch"})
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1)
+    ->Repetitions(3);

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <numeric>
 #include <random>
 #include <string>
@@ -704,4 +705,107 @@ TEST(SparseFusedCGS, WorkspaceSharedByRightHandSides) {
     EXPECT_EQ(it, itRef);
     EXPECT_EQ(bits(x.data(), n), bits(xRef));
   }
+}
+
+namespace {
+
+// One right-hand side of a batch: b, the start, the limit and the tolerance.
+struct LaneCase {
+  std::vector<double> b, x0;
+  int maxIter;
+  double tol;
+};
+
+// Solves the lanes as one batch and each alone by the fused path (with the
+// interleaved and with the plain sweeps); every lane's code, count,
+// tolerance and iterate must agree bit for bit. Returns the codes.
+std::vector<int> expectSameBatch(sparsefix::Csr& a, const std::vector<LaneCase>& lanes) {
+  const CompRow_Mat_double A = toMatrix(a);
+  const CompRow_ILUPreconditioner_double M(A);
+  const int n = a.n, count = static_cast<int>(lanes.size());
+  std::vector<int> codes;
+  for (bool interleave : {true, false}) {
+    SCOPED_TRACE(interleave ? "interleaved" : "plain");
+    const IluSweeps sweeps(M, interleave);
+    std::vector<std::vector<double>> x;
+    std::vector<std::unique_ptr<CgsWorkspace>> work;
+    std::vector<double*> xp;
+    std::vector<const double*> bp;
+    std::vector<CgsWorkspace*> wp;
+    std::vector<int> it, code(count, -1);
+    std::vector<double> tol;
+    for (int j = 0; j < count; ++j) {
+      x.push_back(lanes[j].x0);
+      work.push_back(std::make_unique<CgsWorkspace>(n, j));
+      it.push_back(lanes[j].maxIter);
+      tol.push_back(lanes[j].tol);
+    }
+    for (int j = 0; j < count; ++j) {
+      xp.push_back(x[j].data());
+      bp.push_back(lanes[j].b.data());
+      wp.push_back(work[j].get());
+    }
+    fusedCGSBatch(csrArrays(A), sweeps, count, xp.data(), bp.data(), it.data(), tol.data(),
+                  code.data(), wp.data());
+    for (int j = 0; j < count; ++j) {
+      SCOPED_TRACE(j);
+      std::vector<double> xAlone = lanes[j].x0;
+      int itAlone = lanes[j].maxIter;
+      double tolAlone = lanes[j].tol;
+      CgsWorkspace own(n);
+      EXPECT_EQ(code[j], fusedCGS(csrArrays(A), sweeps, xAlone.data(), lanes[j].b.data(), itAlone,
+                                  tolAlone, own));
+      EXPECT_EQ(it[j], itAlone);
+      EXPECT_EQ(bits(tol[j]), bits(tolAlone));
+      EXPECT_EQ(bits(x[j].data(), n), bits(xAlone.data(), n));
+    }
+    codes = code;
+  }
+  return codes;
+}
+
+}  // namespace
+
+// A batch of right-hand sides: each lane stops at its own convergence,
+// limit or breakdown, with the iterate of its solve alone; six lanes make
+// a pass of four and one of two, then fewer as lanes drop out.
+TEST(SparseFusedCGS, BatchLanesEqualTheirSolvesAlone) {
+  for (NamedSystem& s : sweepSystems()) {
+    SCOPED_TRACE(s.name);
+    const int n = s.a.n;
+    const std::vector<double> zero(n, 0.0);
+    const std::vector<int> codes =
+        expectSameBatch(s.a, {{wave(n, 0.37), zero, 500, 1e-6},
+                              {wave(n, 1.1, 1e3), wave(n, 0.05), 500, 1e-12},
+                              {wave(n, 0.37), zero, 2, 1e-15},
+                              {zero, zero, 9, 0.0},
+                              {wave(n, 0.9), zero, 0, 1e-6},
+                              {wave(n, 2.1, 1e-3), zero, 500, 1e-9}});
+    if (isHessian(s) && n > 2) {
+      EXPECT_EQ(codes, (std::vector<int>{0, 0, 1, 0, 1, 0}));
+    }
+  }
+  // Breakdowns beside converging lanes: rho = 0 at once (the start solves
+  // the system, tol negative), a step length that is not finite (a stored
+  // zero pivot), a residual that overflows.
+  sparsefix::Csr a2{2, {4, 1, 2, 3}, {0, 2, 4}, {0, 1, 0, 1}};
+  EXPECT_EQ(expectSameBatch(a2, {{{5.0, 5.0}, {1.0, 1.0}, 10, -1.0},
+                                 {{5.0, 5.0}, {0.0, 0.0}, 10, 1e-8},
+                                 {{1.0, 2.0}, {0.0, 0.0}, 0, 1e-8}}),
+            (std::vector<int>{2, 0, 1}));
+  sparsefix::Csr zeroPivot{2, {0.0, 1.0, 1.0, 2.0}, {0, 2, 4}, {0, 1, 0, 1}};
+  EXPECT_EQ(expectSameBatch(zeroPivot, {{{1.0, 2.0}, {0.0, 0.0}, 10, 1e-8},
+                                        {{0.0, 0.0}, {0.0, 0.0}, 10, 1e-8}}),
+            (std::vector<int>{2, 0}));
+  dense::Matrix d = sparsefix::gridMatrix(4, 4, 0.0);
+  for (int i = 0; i < d.n; ++i)
+    for (int j = 0; j < d.n; ++j)
+      if (d(i, j) != 0.0) d(i, j) = std::sin(11.0 * i + 3.0 * j + 1.0) * (i == j ? 1.0 : 2.0);
+  sparsefix::Csr mixed = sparsefix::fromDense(d);
+  const std::vector<int> codes = expectSameBatch(
+      mixed, {{std::vector<double>(16, 1.0), std::vector<double>(16, 0.0), 1, 1e-300},
+              {std::vector<double>(16, 1e153), std::vector<double>(16, 0.0), 50, 1e-10},
+              {wave(16, 0.8), std::vector<double>(16, 0.0), 50, 1e-10}});
+  EXPECT_EQ(codes[0], 1);
+  EXPECT_EQ(codes[1], 2);
 }

@@ -2,10 +2,14 @@
 // dense system, a one-probe estimate against the same probe solved densely,
 // the identities that hold for every draw, failed solves and probe counts.
 #include <gtest/gtest.h>
+#include <sched.h>
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "CImg.h"
@@ -359,4 +363,152 @@ TEST(TraceEstimators, SixTracesOfTheJointEstimator) {
   }
   // No probe: six results that are not a number.
   for (double v : six(UV, x2, 0, 1e-6)) EXPECT_TRUE(std::isnan(v));
+}
+
+namespace {
+
+// Threads and batch size of the probe solves while it lives.
+struct ProbeWorkers {
+  ProbeWorkers(int threads, int batch) {
+    set_trace_probe_threads(threads);
+    set_trace_probe_batch(batch);
+  }
+  ~ProbeWorkers() {
+    set_trace_probe_threads(0);
+    set_trace_probe_batch(0);
+  }
+};
+
+// Every member's results (as bits) and console output, each call on the
+// probes of a fixed seed.
+struct AllMembers {
+  std::vector<std::uint64_t> bits;
+  std::string out;
+};
+
+AllMembers run_all_members(System& s, int nbIt, double tol) {
+  const int nc = s.lv.nc, nl = s.lv.nl;
+  CImg<double> x2(nc, nl), UV(nc, nl, 2);
+  cimg_forXY(x2, i, j) {
+    x2(i, j) = 0.2 + 0.1 * ((3 * i + j) % 4);
+    UV(i, j, 0) = 0.3 * std::sin(0.9 * i + 0.4 * j);
+    UV(i, j, 1) = 0.2 * std::cos(0.5 * i - 0.7 * j);
+  }
+  std::vector<double> r;
+  auto take = [&](double* p, int n) {
+    r.insert(r.end(), p, p + n);
+    delete[] p;
+  };
+  FixedClock clock(8675309);
+  testing::internal::CaptureStdout();
+  r.push_back(CGS_randomB_traceInvA(s.taille(), s.nombre(), nc, nl, s.val(), s.ptr(), s.col(), nbIt,
+                                    tol));
+  clock.set(8675310);
+  r.push_back(CGS_randomB_traceInvAA0(s.taille(), s.nombre(), s.val(), s.ptr(), s.col(), s.IxIx,
+                                      s.IxIy, s.IyIy, s.lv.rho, nbIt, tol));
+  clock.set(8675311);
+  r.push_back(CGS_randomB_traceInvAAr(s.taille(), s.nombre(), nc, nl, s.val(), s.ptr(), s.col(),
+                                      s.lv.z, nbIt, tol, s.periodic));
+  r.push_back(CGS_randomB_traceInvAAr(s.taille(), s.nombre(), nc, nl, s.val(), s.ptr(), s.col(),
+                                      nbIt, tol, s.periodic));
+  clock.set(8675312);
+  take(CGS_randomB_traceInvAA0Fx(s.taille(), s.nombre(), s.val(), s.ptr(), s.col(), s.IxIx,
+                                 s.IxIy, s.IyIy, s.lv.rho, s.lv.z, x2, nbIt, tol, s.periodic),
+       4);
+  take(CGS_randomB_traceInvAA0Fx_QuasiTV(s.taille(), s.nombre(), s.val(), s.ptr(), s.col(),
+                                         s.IxIx, s.IxIy, s.IyIy, s.lv.rho, s.lv.z, x2, 0.6, nbIt,
+                                         tol, s.periodic),
+       4);
+  clock.set(8675313);
+  take(CGS_randomB_traceInvAA0ArFx(s.taille(), s.nombre(), s.val(), s.ptr(), s.col(), s.IxIx,
+                                   s.IxIy, s.IyIy, s.lv.rho, s.lv.z, x2, UV, nbIt, tol,
+                                   s.periodic),
+       6);
+  AllMembers m;
+  m.out = testing::internal::GetCapturedStdout();
+  m.bits.resize(r.size());
+  std::memcpy(m.bits.data(), r.data(), sizeof(double) * r.size());
+  return m;
+}
+
+int count_of(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+}  // namespace
+
+// Every member gives the same bits and the same console lines, in the same
+// order, with one thread solving one probe at a time (the plain loop) and
+// with 1, 3 or 4 threads solving batches of 1 to 5 probes: on converging
+// solves; with tolerance 0, where every solve fails, some on the iteration
+// limit and some by breakdown (so the lanes of a batch stop at different
+// iterations); on a system whose every solve breaks down at once.
+TEST(TraceEstimators, ResultsDoNotDependOnThreadsOrBatches) {
+  const int nbIt = 7, calls = 7;
+  struct Case {
+    const char* name;
+    int nc, nl;
+    bool periodic;
+    double tol;
+    int failed;     // failed solves over the seven calls
+    bool limit;     // some end on the iteration limit (code 1)
+    bool breakdown; // some break down (code 2)
+  };
+  const Case cases[] = {{"converging", 9, 7, false, 1e-8, 0, false, false},
+                        {"tolerance 0", 6, 5, true, 0.0, nbIt * calls, true, true},
+                        {"not a number", 5, 4, false, 1e-8, nbIt * calls, false, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    System s(c.nc, c.nl, 17, 0.9f, c.periodic);
+    if (std::string(c.name) == "not a number") s.a.val[3] = std::nan("");
+    AllMembers ref;
+    {
+      const ProbeWorkers plain(1, 1);
+      ref = run_all_members(s, nbIt, c.tol);
+    }
+    const int failed = count_of(ref.out, " (in trace randomization)\n");
+    EXPECT_EQ(failed, c.failed);
+    // Each failure: the solver's message, then the estimator's line.
+    EXPECT_EQ(count_of(ref.out, ")Error CGS convergence "), failed);
+    EXPECT_EQ(count_of(ref.out, "no convergence (output CGS 1)Error CGS convergence 1 ") > 0,
+              c.limit);
+    if (c.breakdown) {
+      EXPECT_GT(count_of(ref.out, "no convergence (output CGS 2)Error CGS convergence 2 "), 0);
+    }
+    for (const auto& [threads, batch] :
+         std::vector<std::pair<int, int>>{{1, 3}, {4, 1}, {4, 2}, {3, 4}, {4, 5}, {1, 0}, {4, 0}}) {
+      SCOPED_TRACE(testing::Message() << threads << " threads, batch " << batch);
+      const ProbeWorkers workers(threads, batch);
+      const AllMembers run = run_all_members(s, nbIt, c.tol);
+      EXPECT_EQ(run.bits, ref.bits);
+      EXPECT_EQ(run.out, ref.out);
+    }
+  }
+}
+
+// The worker count: the CPUs the process may use, as restricted by its
+// affinity mask; an override; never more than the probes of a call.
+TEST(TraceEstimators, WorkerThreadsFollowTheAffinityAndTheProbes) {
+  cpu_set_t all;
+  ASSERT_EQ(sched_getaffinity(0, sizeof all, &all), 0);
+  EXPECT_EQ(trace_probe_threads(1000), CPU_COUNT(&all));
+  cpu_set_t one;
+  CPU_ZERO(&one);
+  for (int c = 0; c < CPU_SETSIZE; ++c)
+    if (CPU_ISSET(c, &all)) {
+      CPU_SET(c, &one);
+      break;
+    }
+  ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
+  EXPECT_EQ(trace_probe_threads(1000), 1);
+  ASSERT_EQ(sched_setaffinity(0, sizeof all, &all), 0);
+  {
+    const ProbeWorkers workers(6, 0);
+    EXPECT_EQ(trace_probe_threads(30), 6);
+    EXPECT_EQ(trace_probe_threads(4), 4);
+    EXPECT_EQ(trace_probe_threads(1), 1);
+  }
+  EXPECT_EQ(trace_probe_threads(1000), CPU_COUNT(&all));
 }

@@ -21,6 +21,7 @@
 // residual that is not finite; x then holds the last finite iterate).
 #pragma once
 
+#include <cstddef>
 #include <memory>
 
 #include "comprow_double.h"
@@ -30,10 +31,19 @@
 #include "sparse_sweeps.h"
 
 // The seven work vectors of one CGS solve on n unknowns (uninitialised).
-// phat and uhat share t: phat is dead once A phat is formed.
+// phat and uhat share t: phat is dead once A phat is formed. The vectors
+// of a workspace, and those of workspaces made with different `lane`
+// numbers (0 .. 3), start at different offsets within a memory page, so
+// that the loads and stores of one batched pass do not alias.
 class CgsWorkspace {
  public:
-  explicit CgsWorkspace(int n);
+  explicit CgsWorkspace(int n, int lane = 0);
+  // The same vectors in caller-owned storage of doubles(n) elements that
+  // starts on a 4096-byte boundary; the storage must outlive the workspace,
+  // which never frees it.
+  CgsWorkspace(double* storage, int n, int lane);
+  // Elements of the storage of a workspace on n unknowns.
+  static std::size_t doubles(int n);
   int size() const { return n_; }
 
   double* r;       // residual b - A x
@@ -48,8 +58,9 @@ class CgsWorkspace {
   struct Release {
     void operator()(double* d) const;
   };
+  void place(double* storage, int lane);
   int n_;
-  std::unique_ptr<double, Release> storage_;
+  std::unique_ptr<double, Release> storage_;  // null for caller-owned storage
 };
 
 // The solve on raw arrays: A (n x n), its factors M, x and b of n elements
@@ -57,6 +68,17 @@ class CgsWorkspace {
 // share A and M; each needs its own work vectors.
 int fusedCGS(const CsrArrays& A, const IluSweeps& M, double* x, const double* b, int& max_iter,
              double& tol, CgsWorkspace& work);
+
+// Right-hand sides b[j], j < count, of one system solved together: lane j
+// ends with exactly the x[j], max_iter[j], tol[j] and return code code[j]
+// of fusedCGS(A, M, x[j], b[j], max_iter[j], tol[j], *work[j]) alone (the
+// same iterates, bit for bit), and stops at its own convergence, limit or
+// breakdown while the others go on. The lanes advance one iteration at a
+// time through shared passes over A and the factors (up to four lanes per
+// pass). Every lane needs its own x, b and workspace of A's size.
+void fusedCGSBatch(const CsrArrays& A, const IluSweeps& M, int count, double* const* x,
+                   const double* const* b, int* max_iter, double* tol, int* code,
+                   CgsWorkspace* const* work);
 
 // The same for the matrix and preconditioner classes, with work vectors of
 // its own. x and b must have A's size (the product's and the difference's

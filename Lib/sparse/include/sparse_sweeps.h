@@ -143,6 +143,104 @@ inline void forwardSweep(const IluSweeps& M, double* t, Rhs&& rhs) {
 // t = U^-1 t in place.
 void backwardSweep(const IluSweeps& M, double* t);
 
+// Batched forms: W right-hand sides of one system in one pass over the
+// matrix or factor arrays. Lane j reads and writes only its own vectors
+// (x[j], t[j]); each of its elements is formed exactly as the
+// single-vector kernel above forms it, rows in the same order, so lane j
+// ends with the bits of the single-vector kernel applied to its vectors.
+// Each entry of a row is loaded once for the W lanes, whose chains of
+// dependent operations overlap.
+
+// out(k, s) for k ascending, s[j] = row k of A times x[j] (j < W).
+template <int W, class Out>
+inline void rowProductsBatch(const CsrArrays& A, const double* const* x, Out&& out) {
+  if (A.n <= 0) return;
+  const int base = A.ptr[0];
+  for (int k = 0; k < A.n; ++k) {
+    double s[W];
+#pragma GCC unroll 8
+    for (int j = 0; j < W; ++j) s[j] = 0.0;
+    for (int e = A.ptr[k] - base; e < A.ptr[k + 1] - base; ++e) {
+      const double v = A.val[e];
+      const int c = A.col[e];
+#pragma GCC unroll 8
+      for (int j = 0; j < W; ++j) s[j] += v * x[j][c];
+    }
+    out(k, static_cast<const double*>(s));
+  }
+}
+
+namespace sweep_detail {
+
+// Unknown k of the unit-lower solve for W lanes: t[j][k] = b[j] - row k of
+// L times t[j].
+template <int W>
+inline void lowerRows(const CsrArrays& L, double* const* t, int k, const double* b) {
+  double s[W];
+#pragma GCC unroll 8
+  for (int j = 0; j < W; ++j) s[j] = 0.0;
+  for (int e = L.ptr[k]; e < L.ptr[k + 1]; ++e) {
+    const double v = L.val[e];
+    const int c = L.col[e];
+#pragma GCC unroll 8
+    for (int j = 0; j < W; ++j) s[j] += v * t[j][c];
+  }
+#pragma GCC unroll 8
+  for (int j = 0; j < W; ++j) t[j][k] = b[j] - s[j];
+}
+
+// Unknown k of the upper solve for W lanes, in place (upperRow per lane).
+template <int W>
+inline void upperRows(const CsrArrays& U, double* const* t, int k) {
+  const int first = U.ptr[k], end = U.ptr[k + 1];
+  double s[W];
+#pragma GCC unroll 8
+  for (int j = 0; j < W; ++j) s[j] = 0.0;
+  for (int e = first + 1; e < end; ++e) {
+    const double v = U.val[e];
+    const int c = U.col[e];
+#pragma GCC unroll 8
+    for (int j = 0; j < W; ++j) s[j] += v * t[j][c];
+  }
+  const double d = first < end ? U.val[first] : 0.0;
+#pragma GCC unroll 8
+  for (int j = 0; j < W; ++j) t[j][k] = (t[j][k] - s[j]) / d;
+}
+
+}  // namespace sweep_detail
+
+// t[j] = L^-1 b_j for j < W; rhs(k, b) fills b[0..W-1] with the lanes'
+// right-hand sides at row k, called once per row just before the lanes'
+// t[j][k] are written (in the order of forwardSweep), and may update other
+// vectors at position k. rhs must not read t.
+template <int W, class Rhs>
+inline void forwardSweepBatch(const IluSweeps& M, double* const* t, Rhs&& rhs) {
+  const CsrArrays& L = M.lower;
+  const int h = M.split;
+  double b[W];
+  if (h > 0) {
+    for (int k = 0; k < h; ++k) {
+      rhs(k, b);
+      sweep_detail::lowerRows<W>(L, t, k, b);
+      rhs(h + k, b);
+      sweep_detail::lowerRows<W>(L, t, h + k, b);
+    }
+  } else {
+    for (int k = 0; k < L.n; ++k) {
+      rhs(k, b);
+      sweep_detail::lowerRows<W>(L, t, k, b);
+    }
+  }
+}
+
+// t[j] = U^-1 t[j] in place for j < W, rows in the order of backwardSweep.
+template <int W>
+inline void backwardSweepBatch(const IluSweeps& M, double* const* t) {
+  const CsrArrays& U = M.upper;
+  backwardOrder(U.n, M.split, M.strip,
+                [&](int k) { sweep_detail::upperRows<W>(U, t, k); });
+}
+
 // y = U^-1 L^-1 x (n elements each, y not overlapping x): the
 // preconditioner's solve on caller-owned storage.
 void iluSolve(const IluSweeps& M, const double* x, double* y);
