@@ -79,7 +79,7 @@ constexpr int kMaxBatch = 4;
 // Bytes of the solve vectors (the solution and the seven CGS work
 // vectors) of all probes in flight at once; caps the batch size, never
 // the number of threads.
-constexpr double kInFlightBytes = 320.0 * 1024 * 1024;
+constexpr double kInFlightBytes = 512.0 * 1024 * 1024;
 constexpr int kVectorsPerProbe = 8;
 
 int available_cpus() {
@@ -209,19 +209,24 @@ struct WorkerSlots {
 
 // The same probes, solves, samples, console lines and sums as
 // sequential_sums, bit for bit, with the solves in batches on plan.threads
-// threads. This thread draws every probe first, in order, from the one
-// generator (the deviates kept as the floats they are) while the other
-// threads start on the batches already drawn, then joins them. Each probe's
-// samples are kept apart and added, with the console lines of the failed
-// solves, in ascending probe order once all are done.
+// threads. This thread draws the probes in order from the one generator
+// (the deviates kept as the floats they are) into a ring of at most two
+// batches per thread, while the other threads solve the batches already
+// drawn; when the ring is full it solves a drawn batch itself, and once
+// every probe is drawn it joins the others. A probe's slot is reused once
+// its samples are formed. Each probe's samples are kept apart and added,
+// with the console lines of the failed solves, in ascending probe order
+// once all are done.
 template <std::size_t N, typename Samples>
 std::array<double, N> batched_sums(const FactoredSystem& A, long& idum, int nc, int nl, int nbIt,
                                    double tol, const ProbePlan& plan, const Samples& samples) {
   const int ncnl = nc * nl, taille = 2 * ncnl;
+  const int ring = std::min(nbIt, 2 * plan.threads * plan.batch);
   const std::size_t stride = CallBuffers::rounded(sizeof(float) * taille) / sizeof(float);
-  CallBuffers buffers(stride * sizeof(float) * static_cast<std::size_t>(nbIt) +
+  CallBuffers buffers(stride * sizeof(float) * static_cast<std::size_t>(ring) +
                       WorkerSlots::bytes(taille, plan.batch) * static_cast<std::size_t>(plan.threads));
-  float* const deviates = buffers.take<float>(stride * static_cast<std::size_t>(nbIt));
+  float* const deviates = buffers.take<float>(stride * static_cast<std::size_t>(ring));
+  auto probe = [&](int it) { return deviates + stride * static_cast<std::size_t>(it % ring); };
   std::vector<std::array<double, N>> probeSamples(static_cast<std::size_t>(nbIt));
   std::vector<int> codes(static_cast<std::size_t>(nbIt), 0);
   std::vector<std::unique_ptr<WorkerSlots>> slots;
@@ -229,48 +234,70 @@ std::array<double, N> batched_sums(const FactoredSystem& A, long& idum, int nc, 
     slots.push_back(std::make_unique<WorkerSlots>(buffers, nc, nl, plan.batch));
 
   const int batches = (nbIt + plan.batch - 1) / plan.batch;
+  auto firstOf = [&](int batch) { return batch * plan.batch; };
+  auto endOf = [&](int batch) { return std::min(nbIt, (batch + 1) * plan.batch); };
   std::atomic<int> nextBatch{0};
   std::atomic<bool> failed{false};
   std::mutex mutex;
-  std::condition_variable drawnCv;
-  int drawn = 0;  // probes drawn so far (guarded by mutex)
-  std::exception_ptr error;
+  std::condition_variable changed;  // a probe drawn, a batch done, a failure
+  int drawn = 0;                     // probes drawn so far
+  std::vector<char> done(static_cast<std::size_t>(nbIt), 0);  // samples formed
+  std::exception_ptr error;          // the first failure of a worker (all guarded by mutex)
 
-  auto work = [&](WorkerSlots& ws) {
-    try {
-      std::vector<const double*> bv(static_cast<std::size_t>(plan.batch));
-      std::vector<double*> xv(static_cast<std::size_t>(plan.batch));
-      std::vector<CgsWorkspace*> wv(static_cast<std::size_t>(plan.batch));
-      while (!failed.load()) {
-        const int batch = nextBatch.fetch_add(1);
-        if (batch >= batches) break;
-        const int first = batch * plan.batch, count = std::min(plan.batch, nbIt - first);
-        {
-          std::unique_lock<std::mutex> lock(mutex);
-          drawnCv.wait(lock, [&] { return drawn >= first + count; });
-        }
-        // The right-hand side goes into r, which the solve's first pass
-        // reads before overwriting it.
-        for (int j = 0; j < count; ++j) {
-          const float* d = deviates + stride * static_cast<std::size_t>(first + j);
-          double* r = ws.work[j]->r;
-          for (int k = 0; k < taille; ++k) r[k] = static_cast<double>(d[k]);
-          bv[static_cast<std::size_t>(j)] = r;
-          xv[static_cast<std::size_t>(j)] = &(*ws.x[static_cast<std::size_t>(j)])(0);
-          wv[static_cast<std::size_t>(j)] = ws.work[static_cast<std::size_t>(j)].get();
-        }
-        A.solve_batch(count, bv.data(), xv.data(), tol, codes.data() + first, wv.data());
-        for (int j = 0; j < count; ++j) {
-          const float* d = deviates + stride * static_cast<std::size_t>(first + j);
-          for (int k = 0; k < taille; ++k) ws.z(k) = static_cast<double>(d[k]);
-          Probe pr{nc, nl, ncnl, ws.z, *ws.x[static_cast<std::size_t>(j)], ws.B_u, ws.B_v};
-          probeSamples[static_cast<std::size_t>(first + j)] = samples(pr);
-        }
-      }
-    } catch (...) {
+  // Solves one batch whose probes are all drawn, forms their samples and
+  // releases their slots.
+  auto solveBatch = [&](WorkerSlots& ws, int batch) {
+    const int first = firstOf(batch), count = endOf(batch) - first;
+    std::vector<const double*> bv(static_cast<std::size_t>(count));
+    std::vector<double*> xv(static_cast<std::size_t>(count));
+    std::vector<CgsWorkspace*> wv(static_cast<std::size_t>(count));
+    // The right-hand side goes into r, which the solve's first pass reads
+    // before overwriting it.
+    for (int j = 0; j < count; ++j) {
+      const std::size_t l = static_cast<std::size_t>(j);
+      const float* d = probe(first + j);
+      double* r = ws.work[l]->r;
+      for (int k = 0; k < taille; ++k) r[k] = static_cast<double>(d[k]);
+      bv[l] = r;
+      xv[l] = &(*ws.x[l])(0);
+      wv[l] = ws.work[l].get();
+    }
+    A.solve_batch(count, bv.data(), xv.data(), tol, codes.data() + first, wv.data());
+    for (int j = 0; j < count; ++j) {
+      const float* d = probe(first + j);
+      for (int k = 0; k < taille; ++k) ws.z(k) = static_cast<double>(d[k]);
+      Probe pr{nc, nl, ncnl, ws.z, *ws.x[static_cast<std::size_t>(j)], ws.B_u, ws.B_v};
+      probeSamples[static_cast<std::size_t>(first + j)] = samples(pr);
+    }
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      for (int it = first; it < first + count; ++it) done[static_cast<std::size_t>(it)] = 1;
+    }
+    changed.notify_all();
+  };
+  auto fail = [&] {
+    {
       std::lock_guard<std::mutex> lock(mutex);
       if (!error) error = std::current_exception();
       failed.store(true);
+    }
+    changed.notify_all();
+  };
+  // A worker: the next batch in order, once drawn, until none is left.
+  auto work = [&](WorkerSlots& ws) {
+    try {
+      while (!failed.load()) {
+        const int batch = nextBatch.fetch_add(1);
+        if (batch >= batches) break;
+        {
+          std::unique_lock<std::mutex> lock(mutex);
+          changed.wait(lock, [&] { return drawn >= endOf(batch) || failed.load(); });
+        }
+        if (failed.load()) break;
+        solveBatch(ws, batch);
+      }
+    } catch (...) {
+      fail();
     }
   };
 
@@ -288,14 +315,39 @@ std::array<double, N> batched_sums(const FactoredSystem& A, long& idum, int nc, 
   } catch (...) {
     // Fewer threads than planned: the results do not depend on it.
   }
-  for (int it = 0; it < nbIt; ++it) {
-    float* d = deviates + stride * static_cast<std::size_t>(it);
-    draw_probe(idum, nc, nl, [d](int k, float v) { d[k] = v; });
-    {
-      std::lock_guard<std::mutex> lock(mutex);
-      drawn = it + 1;
+  try {
+    for (int it = 0; it < nbIt && !failed.load();) {
+      {
+        std::unique_lock<std::mutex> lock(mutex);
+        const bool free = it < ring || done[static_cast<std::size_t>(it - ring)];
+        if (!free) {
+          // Ring full: solve the next batch here if it is drawn, else wait
+          // for a slot.
+          int batch = nextBatch.load();
+          const bool ready = batch < batches && endOf(batch) <= drawn;
+          lock.unlock();
+          if (ready && nextBatch.compare_exchange_strong(batch, batch + 1)) {
+            solveBatch(*slots[0], batch);
+          } else if (!ready) {
+            lock.lock();
+            changed.wait(lock, [&] {
+              return done[static_cast<std::size_t>(it - ring)] || failed.load();
+            });
+          }
+          continue;
+        }
+      }
+      float* d = probe(it);
+      draw_probe(idum, nc, nl, [d](int k, float v) { d[k] = v; });
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        drawn = it + 1;
+      }
+      changed.notify_all();
+      ++it;
     }
-    drawnCv.notify_all();
+  } catch (...) {
+    fail();
   }
   work(*slots[0]);
   for (std::thread& th : pool) th.join();

@@ -4,14 +4,17 @@
 // bit, and ln|det| on tridiagonal systems.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "CImg.h"
 #include "cgs.h"
+#include "cgs_ilu.h"
 #include "comprow_double.h"
 #include "dense_reference.h"
 #include "hessian_assembly.h"
@@ -238,4 +241,73 @@ TEST(IluLogDet, EqualsLogAbsDeterminantOnTridiagonalSystems) {
     col.push_back(0), col.push_back(1);
     EXPECT_NEAR(ILU_logDetA(n, t.ptr.back() + 2, val.data(), ptr.data(), col.data()), want, 1e-10) << n;
   }
+}
+
+// Right-hand sides solved together by a factored system: each with the
+// iterate, code and count of its solve alone, on converging, singular
+// (failing) and periodic levels; the right-hand side may sit in the r
+// vector of its own workspace.
+TEST(SparseSolve, BatchOfRightHandSidesEqualsTheSolvesOneAtATime) {
+  const struct {
+    int nc, nl;
+    bool periodic, singular;
+    double tol;
+  } cases[] = {{9, 7, false, false, 1e-6}, {8, 6, true, false, 1e-11}, {5, 4, false, true, 1e-6}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.nc << "x" << c.nl << (c.singular ? " singular" : ""));
+    LevelProblem pb(c.nc, c.nl, 90 + c.nc);
+    if (c.singular) {
+      pb.lv.ix.fill(1.0);
+      pb.lv.iy.fill(1.0);
+      pb.lv.rho.fill(1.0);
+    }
+    const float alpha = c.singular ? 0.0f : 0.6f;
+    hs_test::Assembled a = assemble(pb.lv, alpha, c.periodic);
+    const int taille = pb.lv.taille();
+    const FactoredSystem system(taille, a.n(), a.val.data(), a.ptr.data(), a.col.data());
+    std::vector<std::vector<double>> rhs;
+    const std::vector<double> b = pb.rhs(alpha, c.periodic);
+    rhs.push_back(b);
+    rhs.emplace_back(taille, 0.0);
+    for (double f : {0.3, 1.7, 4.1}) {
+      std::vector<double> w(taille);
+      for (int i = 0; i < taille; ++i) w[i] = std::sin(f * i) * (1.0 + i % 3) + b[i];
+      rhs.push_back(w);
+    }
+    const int count = static_cast<int>(rhs.size());
+    std::vector<std::unique_ptr<CgsWorkspace>> work;
+    std::vector<std::vector<double>> x(count, std::vector<double>(taille, -3.0));
+    std::vector<const double*> bp;
+    std::vector<double*> xp;
+    std::vector<CgsWorkspace*> wp;
+    for (int j = 0; j < count; ++j) {
+      work.push_back(std::make_unique<CgsWorkspace>(taille, j));
+      wp.push_back(work.back().get());
+      xp.push_back(x[j].data());
+      bp.push_back(rhs[j].data());
+    }
+    std::copy(rhs[2].begin(), rhs[2].end(), work[2]->r);  // in place
+    bp[2] = work[2]->r;
+    std::vector<int> code(count, -1), iters(count, -1);
+    ::testing::internal::CaptureStdout();
+    system.solve_batch(count, bp.data(), xp.data(), c.tol, code.data(), wp.data(), iters.data());
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+    int failed = 0;
+    for (int j = 0; j < count; ++j) {
+      SCOPED_TRACE(j);
+      CImg<double> res(c.nc, c.nl, 2, 1, -7.0);
+      int alone = -1;
+      ::testing::internal::CaptureStdout();
+      EXPECT_EQ(code[j], system.solve(MV_Vector_double(rhs[j].data(), taille), res, c.tol, &alone));
+      ::testing::internal::GetCapturedStdout();
+      EXPECT_EQ(iters[j], alone);
+      EXPECT_EQ(std::memcmp(x[j].data(), res.data(), sizeof(double) * taille), 0);
+      failed += code[j] != 0;
+    }
+    EXPECT_EQ(failed, c.singular ? count - 1 : 0);  // the zero right-hand side converges at once
+    EXPECT_EQ(iters[1], 0);
+  }
+  ::testing::internal::CaptureStdout();
+  FactoredSystem::report_failure(2);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "no convergence (output CGS 2)");
 }
