@@ -27,10 +27,11 @@
 // randomization)" and its last iterate still enters the mean.
 // nbIt <= 0: nothing is drawn, the results are not a number.
 //
-// Threads: the probes of a call are drawn first, in order, on the calling
-// thread; their solves (each stopping at its own convergence) and samples
-// then run in batches of right-hand sides on worker threads, as many as
-// the CPUs the process may use and never more than the probes. The samples
+// Threads: the probes of a call are drawn in order on the calling thread,
+// ahead of their solves; the solves (each stopping at its own convergence)
+// and the samples run in batches of right-hand sides on worker threads, as
+// many as the CPUs the process may use and never more than the probes,
+// with at most two batches per thread drawn and not yet done. The samples
 // are added, and the messages of failed solves printed, in ascending probe
 // order on the calling thread, so every result and every console line is
 // that of the probes solved one at a time on one thread, whatever the
