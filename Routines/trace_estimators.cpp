@@ -114,7 +114,7 @@ ProbePlan probe_plan(int nbIt, int taille) {
   return plan;
 }
 
-// The probe loop of the specification, one probe at a time: draw, solve
+// The probe loop one probe at a time: draw, solve
 // (the system factored once), unpack, samples. The reference for the
 // batched loop below.
 template <std::size_t N, typename Samples>
