@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <iostream>
+#include <memory>
 
 #include "evidence.h"
 
@@ -26,11 +27,13 @@ bool adopt_estimate(const char* name, double& current, double estimate) {
   return false;
 }
 
-double hyperparameter_step(const RunParameters& p, const RunSetup& s, HyperParameters& h,
-                           const LevelState& level) {
+namespace {
+
+// The separate updates: beta at the current alpha, then alpha with the new
+// beta. Returns d.
+double separate_updates(const RunParameters& p, const RunSetup& s, HyperParameters& h,
+                        const LevelState& level) {
   const int l = level.resol;
-  // The robust parameters are estimated with alpha and beta at level 0 by
-  // the joint updates, not built yet: the separate updates run instead.
   double d = 0.0;
   if (p.sigmaBetaEstim)
     adopt_estimate("beta", h.beta,
@@ -44,6 +47,73 @@ double hyperparameter_step(const RunParameters& p, const RunSetup& s, HyperParam
                                     s.pyrf_t[l], s.pyrOut[l], level.reg_out, h.alpha, h.beta,
                                     p.nbIt, p.tol, 1.0, p.periodic));
     d = std::fabs(alpha_tmp - h.alpha);
+  }
+  return d;
+}
+
+// A robust factor is adopted only while alpha moves by less than this
+// fraction of its new value.
+constexpr double kRobustAdoptionFraction = 0.1;
+
+}  // namespace
+
+JointEstimator joint_estimator(const RunParameters& p) {
+  if (p.sigmaRegRobEstim && p.normRegRob == 0) return JointEstimator::DataAndRegularisation;
+  if (p.norm == 0.0) return JointEstimator::LeclercData;
+  if (p.norm == 1.0) return JointEstimator::QuasiTVData;
+  return JointEstimator::None;
+}
+
+double hyperparameter_step(const RunParameters& p, const RunSetup& s, HyperParameters& h,
+                           const LevelState& level) {
+  const int l = level.resol;
+  const JointEstimator joint = joint_estimator(p);
+  if (l != 0 || !(p.sigmaRobEstim || p.sigmaRegRobEstim) || joint == JointEstimator::None)
+    return separate_updates(p, s, h, level);
+
+  // Joint update of alpha, beta and the robust factors at the finest level.
+  const CImg<double>&UVinc = s.pyrXinc[l], &UVtil = s.pyrXtil[l];
+  std::unique_ptr<double[]> ml;
+  switch (joint) {
+    case JointEstimator::DataAndRegularisation:
+      ml.reset(evidence_alphaBetaAndTauDataAndRegHS_normalized(
+          UVinc, UVtil, s.pyrf_x[l], s.pyrf_y[l], s.pyrf_t[l], s.pyrOut[l], level.reg_out,
+          h.alpha, h.beta, p.nbIt, p.tol, h.FactorRobParam, h.FactorRobParam_reg, p.periodic));
+      break;
+    case JointEstimator::LeclercData:
+      ml.reset(evidence_alphaBetaAndTauHS_normalized(
+          UVinc, UVtil, s.pyrf_x[l], s.pyrf_y[l], s.pyrf_t[l], s.pyrOut[l], level.reg_out,
+          h.alpha, h.beta, p.nbIt, p.tol, h.FactorRobParam, p.periodic));
+      break;
+    default:
+      ml.reset(evidence_alphaBetaAndTauHS_normalized_QuasiTV(
+          UVinc, UVtil, s.pyrf_x[l], s.pyrf_y[l], s.pyrf_t[l], s.pyrOut[l], level.reg_out,
+          h.alpha, h.beta, p.nbIt, p.tol, h.FactorRobParam, p.periodic));
+      break;
+  }
+  const double alpha_tmp = h.alpha;
+  if (p.sigmaAlphaEstim)
+    adopt_estimate("alpha", h.alpha, ml[0]);
+  else
+    std::cout << "(No alpha estimation)" << std::endl;
+  if (p.sigmaBetaEstim)
+    adopt_estimate("beta", h.beta, ml[1]);
+  else
+    std::cout << "(No beta estimation)" << std::endl;
+  const double d = std::fabs(alpha_tmp - h.alpha);
+  const bool alphaSettled = d < kRobustAdoptionFraction * h.alpha;
+  if (p.sigmaRobEstim && p.norm != 2.0 && alphaSettled) {
+    h.FactorRobParam = ml[2];
+    h.sigma_obs_tmp = h.sigma_obs;
+    if (p.norm == 0.0)
+      h.sigma_obs = 1.0 / std::sqrt(h.FactorRobParam);
+    else if (p.norm == 1.0)
+      h.sigma_obs = 0.5 / h.FactorRobParam;
+  }
+  if (p.sigmaRegRobEstim && p.normRegRob == 0 && alphaSettled) {
+    h.FactorRobParam_reg = ml[3];
+    h.sigma_reg_tmp = h.sigma_reg;
+    h.sigma_reg = 1.0 / std::sqrt(h.FactorRobParam_reg);
   }
   return d;
 }

@@ -9,12 +9,24 @@
 #include "run_parameters.h"
 #include "run_setup.h"
 
-// Hyper-parameter step of one iteration at level level.resol: with
-// -sigmaBetaEstim, beta from evidence_betaHS at the current alpha; then,
-// with -sigmaAlphaEstim, alpha from evidence_alphaHS with the new beta.
-// An estimate is adopted only when it is finite and positive (see
-// adopt_estimate). Returns d = |alpha before - alpha after| (0 when alpha
-// is not re-estimated or the estimate was not adopted).
+// The joint update that estimates the robust factors with alpha and beta:
+// data and regularisation factors (-sigmaRegRobEstim with -normRegRob 0),
+// else the data factor of -norm 0 (Leclerc) or 1 (quasi-TV), else none.
+enum class JointEstimator { None, DataAndRegularisation, LeclercData, QuasiTVData };
+JointEstimator joint_estimator(const RunParameters& p);
+
+// Hyper-parameter step of one iteration at level level.resol.
+// Separate updates (coarser levels, no robust-estimation flag, or no joint
+// estimator for the norms): with -sigmaBetaEstim, beta from evidence_betaHS
+// at the current alpha; then, with -sigmaAlphaEstim, alpha from
+// evidence_alphaHS with the new beta.
+// Joint update (level 0 with -sigmaRobEstim or -sigmaRegRobEstim): alpha
+// and beta from the joint estimator when their flags are set (otherwise
+// "(No alpha estimation)" / "(No beta estimation)"), and the robust factors
+// that are estimated, with their sigmas and previous sigmas, while alpha
+// moves by less than a tenth of its new value.
+// An alpha or beta estimate is adopted only when it is finite and positive
+// (see adopt_estimate). Returns d = |alpha before - alpha after|.
 double hyperparameter_step(const RunParameters& p, const RunSetup& s, HyperParameters& h,
                            const LevelState& level);
 

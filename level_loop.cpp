@@ -100,24 +100,23 @@ void reweighting_passes(const RunParameters& p, RunSetup& s, const HyperParamete
   }
 }
 
-// Relative-change test on alpha and, at level 0, on the robust
-// parameters that are estimated.
-bool converged(const RunParameters& p, const HyperParameters& h, int resol, double d) {
+}  // namespace
+
+bool level_converged(const RunParameters& p, const HyperParameters& h, int resol, double d) {
   const double epsilon = h.alpha * p.precision;
   bool conv = d < epsilon;
-  if (!conv) return false;
+  // Each robust parameter estimated at level 0 must have moved, by less
+  // than precision times its value.
   if (p.norm != 2.0 && p.sigmaRobEstim && resol == 0) {
     const double delta = h.sigma_obs_tmp - h.sigma_obs;
-    conv = delta != 0.0 && std::fabs(delta) < p.precision * h.sigma_obs;
+    conv = conv && delta != 0.0 && std::fabs(delta) < p.precision * h.sigma_obs;
   }
   if (p.sigmaRegRobEstim && resol == 0 && p.normRegRob == 0) {
     const double delta = h.sigma_reg_tmp - h.sigma_reg;
-    conv = delta != 0.0 && std::fabs(delta) < p.precision * h.sigma_reg;
+    conv = conv && delta != 0.0 && std::fabs(delta) < p.precision * h.sigma_reg;
   }
   return conv;
 }
-
-}  // namespace
 
 HyperParameters initial_hyperparameters(const RunParameters& p) {
   HyperParameters h;
@@ -183,7 +182,7 @@ void iterate_level(const RunParameters& p, RunSetup& s, HyperParameters& h, Leve
     // Hyper-parameter step.
     const double d = hyperparameter_step(p, s, h, level);
     // Convergence test.
-    level.conv = converged(p, h, l, d);
+    level.conv = level_converged(p, h, l, d);
     // Progress line.
     print_progress_line(h);
     // Evidence step, then the three-strike rule.

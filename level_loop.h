@@ -46,6 +46,12 @@ struct LevelState {
 // zero, and 1 when that is not positive.
 int iteration_cap(int maxItCount, int resol);
 
+// Convergence test of one iteration: d < precision * alpha and, at level 0,
+// for each robust parameter that is estimated (sigma_d with a robust data
+// norm, sigma_r with the Leclerc smoothness norm), a change from its
+// previous value that is not 0 and below precision times its value.
+bool level_converged(const RunParameters& p, const HyperParameters& h, int resol, double d);
+
 // Level start: banner, derivatives of the level, data weights (1 with a
 // zero border, and the padding zeroed at level 0), zero increment, smoothness
 // weights 1, and the resets of the hyper-parameters and of the iteration.

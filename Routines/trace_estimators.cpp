@@ -468,6 +468,24 @@ struct ExponentialBlocks {
   }
 };
 
+// The four-trace members: Ar and the three data operators that
+// `weights(x, y, J, a0, fx, dfx)` gives per pixel, in a new[] array.
+template <typename Weights>
+double* four_traces(int taille, int nombre, double* val, int* row_ptr, int* col_ind,
+                    const CImg<double>& IxIx, const CImg<double>& IxIy, const CImg<double>& IyIy,
+                    const CImgList<double>& reg_out, int nbIt, double tol, bool periodic,
+                    const Weights& weights) {
+  const DataBlock blk{IxIx, IxIy, IyIy};
+  const auto sums = probe_sums<4>(
+      taille, nombre, IxIx.width(), IxIx.height(), val, row_ptr, col_ind, nbIt, tol,
+      [&](Probe& pr) {
+        smoothness_images(pr, reg_out, periodic);
+        const std::array<double, 3> d = data_samples(pr, blk, weights);
+        return std::array<double, 4>{smoothness_sample(pr), d[0], d[1], d[2]};
+      });
+  return means_array(sums, nbIt);
+}
+
 }  // namespace
 
 void set_trace_probe_threads(int n) { g_threads_override.store(n > 0 ? n : 0); }
@@ -531,16 +549,8 @@ double* CGS_randomB_traceInvAA0Fx(int taille, int nombre, double* val, int* row_
                                   const CImg<double>& IyIy, const CImg<double>& data_out,
                                   const CImgList<double>& reg_out, const CImg<double>& x2,
                                   int nbIt, double tol, bool periodic) {
-  const DataBlock blk{IxIx, IxIy, IyIy};
-  const ExponentialBlocks weights{data_out, x2};
-  const auto sums = probe_sums<4>(
-      taille, nombre, IxIx.width(), IxIx.height(), val, row_ptr, col_ind, nbIt, tol,
-      [&](Probe& pr) {
-        smoothness_images(pr, reg_out, periodic);
-        const std::array<double, 3> d = data_samples(pr, blk, weights);
-        return std::array<double, 4>{smoothness_sample(pr), d[0], d[1], d[2]};
-      });
-  return means_array(sums, nbIt);
+  return four_traces(taille, nombre, val, row_ptr, col_ind, IxIx, IxIy, IyIy, reg_out, nbIt, tol,
+                     periodic, ExponentialBlocks{data_out, x2});
 }
 
 double* CGS_randomB_traceInvAA0Fx_QuasiTV(int taille, int nombre, double* val, int* row_ptr,
@@ -549,7 +559,6 @@ double* CGS_randomB_traceInvAA0Fx_QuasiTV(int taille, int nombre, double* val, i
                                           const CImg<double>& data_out,
                                           const CImgList<double>& reg_out, const CImg<double>& x2,
                                           double tau, int nbIt, double tol, bool periodic) {
-  const DataBlock blk{IxIx, IxIy, IyIy};
   const double fourTau2 = 4.0 * tau * tau, fourTau = 4.0 * tau;
   const auto weights = [&](int x, int y, double J, double& a0, double& fx, double& dfx) {
     const double rho = data_out(x, y), w = x2(x, y);
@@ -560,14 +569,8 @@ double* CGS_randomB_traceInvAA0Fx_QuasiTV(int taille, int nombre, double* val, i
     fx = rho * J * g1;
     dfx = rho * J * (rho * g2 + g1 * g1);
   };
-  const auto sums = probe_sums<4>(
-      taille, nombre, IxIx.width(), IxIx.height(), val, row_ptr, col_ind, nbIt, tol,
-      [&](Probe& pr) {
-        smoothness_images(pr, reg_out, periodic);
-        const std::array<double, 3> d = data_samples(pr, blk, weights);
-        return std::array<double, 4>{smoothness_sample(pr), d[0], d[1], d[2]};
-      });
-  return means_array(sums, nbIt);
+  return four_traces(taille, nombre, val, row_ptr, col_ind, IxIx, IxIy, IyIy, reg_out, nbIt, tol,
+                     periodic, weights);
 }
 
 double* CGS_randomB_traceInvAA0ArFx(int taille, int nombre, double* val, int* row_ptr,
@@ -584,10 +587,11 @@ double* CGS_randomB_traceInvAA0ArFx(int taille, int nombre, double* val, int* ro
       [&](Probe& pr) {
         probe_images(pr);
         // Power-weighted Laplacians of the raw probe parts, then Ar.
-        const CImg<double> B2_u = -laplacianPiemeDerivRobustWeight(pr.B_u, reg_out, U, 2.0, periodic);
-        const CImg<double> B2_v = -laplacianPiemeDerivRobustWeight(pr.B_v, reg_out, V, 2.0, periodic);
-        const CImg<double> B4_u = -laplacianPiemeDerivRobustWeight(pr.B_u, reg_out, U, 4.0, periodic);
-        const CImg<double> B4_v = -laplacianPiemeDerivRobustWeight(pr.B_v, reg_out, V, 4.0, periodic);
+        auto powered = [&](const CImg<double>& part, const CImg<double>& flow, double power) {
+          return -laplacianPiemeDerivRobustWeight(part, reg_out, flow, power, periodic);
+        };
+        const CImg<double> B2_u = powered(pr.B_u, U, 2.0), B2_v = powered(pr.B_v, V, 2.0);
+        const CImg<double> B4_u = powered(pr.B_u, U, 4.0), B4_v = powered(pr.B_v, V, 4.0);
         pr.B_u = -laplacian(pr.B_u, reg_out, periodic);
         pr.B_v = -laplacian(pr.B_v, reg_out, periodic);
         const std::array<double, 3> d = data_samples(pr, blk, weights);

@@ -89,8 +89,10 @@ class VirtualDisplay {
         continue;
       ++attempt;
       name_ = ":" + num;
-      pid_ = spawn({"Xvfb", name_, "-screen", "0", "1024x768x24", "-nolisten", "tcp"}, "", "",
-                   log, log);
+      // -noreset: the server would otherwise reset when its last client (the
+      // readiness probe) leaves, refusing connections for a moment.
+      pid_ = spawn({"Xvfb", name_, "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"},
+                   "", "", log, log);
       const auto deadline = Clock::now() + std::chrono::seconds(10);
       while (Clock::now() < deadline) {
         if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {

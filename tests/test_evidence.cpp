@@ -3,7 +3,11 @@
 // the negative-estimate messages, and the shared evaluation of both orders.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <memory>
 #include <random>
 #include <sstream>
 #include <string>
@@ -14,6 +18,7 @@
 #include "evidence.h"
 #include "hessian_assembly.h"
 #include "probe_clock.h"
+#include "trace_estimators.h"
 
 using cimg_library::CImg;
 using cimg_library::CImgList;
@@ -268,4 +273,369 @@ TEST(EvidenceUpdates, NegativeBetaVarianceIsReportedAndReturned) {
   EXPECT_NEAR(std::stod(out.substr(head.size())), t_d, 1e-5 * t_d);
   EXPECT_NEAR(beta, (ncnl - t_d) / (2 * Ed), 1e-6 * std::fabs(beta));
   EXPECT_LT(beta, 0.0);
+}
+
+namespace {
+
+struct Captured {
+  std::string out;
+  template <typename F>
+  explicit Captured(F f) {
+    testing::internal::CaptureStdout();
+    f();
+    out = testing::internal::GetCapturedStdout();
+  }
+};
+
+// "<head><number><tail>" with the number not a number or infinite as the
+// stream prints it.
+bool message_with_value(const std::string& out, const std::string& head, const std::string& tail,
+                        double& value) {
+  if (out.size() < head.size() + tail.size() || out.rfind(head, 0) != 0 ||
+      out.substr(out.size() - tail.size()) != tail)
+    return false;
+  value = std::strtod(out.substr(head.size(), out.size() - head.size() - tail.size()).c_str(),
+                      nullptr);
+  return true;
+}
+
+}  // namespace
+
+// The beta and alpha steps of the joint updates: each negative gamma keeps
+// its value with one line, and alpha is computed with the beta kept.
+TEST(JointSteps, BetaAndAlphaFallbacks) {
+  const struct {
+    const char* name;
+    double Nmask, t0, t1;
+    double beta, alpha;  // expected
+    const char* out;
+  } cases[] = {
+      // taille 1000, alpha 2: gamma_r = 1000 - 2 t0; E_d 5, E_r 3.
+      {"both positive", 100, 20, 40, 60 / (2 * 5.0), 960 / (2 * 6.0 * 3), ""},
+      {"gamma_d < 0", 30, 20, 40, 0.25, 960 / (2 * 0.25 * 3),
+       "Error : negative beta variance (30 - 40 < 0)\n"},
+      {"gamma_r < 0", 100, 600, 40, 6, 2.0, "Error : negative gamma estimate (-200 < 0)\n"},
+      {"both negative", 30, 600, 40, 0.25, 2.0,
+       "Error : negative beta variance (30 - 40 < 0)\nError : negative gamma estimate (-200 < "
+       "0)\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    double est[2] = {-1, -1};
+    const double t[2] = {c.t0, c.t1};
+    const Captured cap([&] { joint_beta_alpha(est, c.Nmask, t, 5.0, 3.0, 1000, 2.0, 0.25); });
+    EXPECT_EQ(cap.out, c.out);
+    EXPECT_DOUBLE_EQ(est[1], c.beta);
+    EXPECT_DOUBLE_EQ(est[0], c.alpha);
+  }
+}
+
+// The quarter Newton step of a robust factor: 0 is kept without a message;
+// a negative, infinite or undefined step keeps the old factor with one.
+TEST(JointSteps, RobustFactorFallbacks) {
+  const double inf = std::numeric_limits<double>::infinity();
+  const struct {
+    const char* name;
+    double fTau, DfTau;
+    double expected;  // returned factor (old factor 1)
+    bool message;
+  } cases[] = {
+      {"ordinary step", 2, 1, 0.5, false},
+      {"exactly 0", 4, 1, 0.0, false},
+      {"negative", 8, 1, 1.0, true},
+      {"DfTau 0: -infinity", 1, 0, 1.0, true},
+      {"DfTau 0: +infinity", -1, 0, 1.0, true},
+      {"0 / 0", 0, 0, 1.0, true},
+      {"not a number", std::nan(""), 1, 1.0, true},
+      {"infinite fTau", inf, 1, 1.0, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    double r = -7;
+    const Captured cap([&] { r = robust_factor_step(1.0, c.fTau, c.DfTau, "sigma_r"); });
+    EXPECT_EQ(r, c.expected);
+    if (!c.message) {
+      EXPECT_EQ(cap.out, "");
+      continue;
+    }
+    double v = 0;
+    ASSERT_TRUE(message_with_value(cap.out, "Error : negative sigma_r variance (", " < 0)\n", v))
+        << cap.out;
+    EXPECT_TRUE(!std::isfinite(v) || v < 0) << cap.out;
+  }
+}
+
+namespace {
+
+// A random level with an increment and a linearisation point, for the
+// joint updates.
+struct JointLevel {
+  int nc, nl;
+  CImg<double> ix, iy, it, rho, inc, til;
+  CImgList<double> z;
+  JointLevel(int nc_, int nl_, unsigned seed)
+      : nc(nc_), nl(nl_), ix(nc_, nl_), iy(nc_, nl_), it(nc_, nl_), rho(nc_, nl_),
+        inc(nc_, nl_, 2), til(nc_, nl_, 2), z(2, nc_, nl_) {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> d(-1.0, 1.0), w(0.3, 1.0);
+    cimg_forXY(ix, x, y) {
+      ix(x, y) = 2 * d(rng);
+      iy(x, y) = 2 * d(rng);
+      it(x, y) = d(rng);
+      rho(x, y) = (x + y) % 7 == 0 ? 0.0 : w(rng);
+      for (int c = 0; c < 2; ++c) {
+        inc(x, y, c) = 0.3 * d(rng);
+        til(x, y, c) = d(rng);
+      }
+      z[0](x, y) = w(rng);
+      z[1](x, y) = w(rng);
+    }
+  }
+  // Sum over pixels of f(x, y).
+  template <typename F>
+  double sum(F f) const {
+    double s = 0;
+    cimg_forXY(ix, x, y) s += f(x, y);
+    return s;
+  }
+  double r2(int x, int y) const {
+    const double r = ix(x, y) * inc(x, y, 0) + iy(x, y) * inc(x, y, 1) + it(x, y);
+    return r * r;
+  }
+};
+
+}  // namespace
+
+// The Leclerc, quasi-TV and two-factor joint updates against their
+// formulas evaluated here from the traces of the same probes: the energies
+// and sums are computed directly; the printed figures and the open line.
+TEST(JointUpdates, AgainstTheirFormulas) {
+  const JointLevel lv(9, 7, 17);
+  const int nc = lv.nc, nl = lv.nl, taille = 2 * nc * nl, nbIt = 6;
+  const double alpha = 4.0, beta = 0.7, tau = 0.8, tau_r = 1.3, tol = 1e-8;
+  const int nombre = hessianNombre(nc, nl, false);
+  std::vector<double> val(nombre);
+  std::vector<int> col(nombre), ptr(taille + 1);
+  fillingSparseHessian_A_HS(val.data(), col.data(), ptr.data(), lv.ix, lv.iy, lv.rho, lv.z,
+                            static_cast<float>(alpha), nombre, false);
+  CImg<double> x2(nc, nl), W = lv.inc + lv.til;
+  cimg_forXY(x2, x, y) x2(x, y) = lv.r2(x, y);
+  const CImg<double> IxIx = lv.ix.get_mul(lv.ix), IxIy = lv.ix.get_mul(lv.iy),
+                     IyIy = lv.iy.get_mul(lv.iy);
+  // Energies and counts, directly.
+  const double Ed = lv.sum([&](int x, int y) { return 0.5 * lv.rho(x, y) * lv.r2(x, y); });
+  const double Nmask = lv.sum([&](int x, int y) { return lv.rho(x, y) > 0 ? 1.0 : 0.0; });
+  auto at = [&](int c, int x, int y) {
+    return W(std::min(std::max(x, 0), nc - 1), std::min(std::max(y, 0), nl - 1), c);
+  };
+  double Er = 0, E2 = 0, E4 = 0, E6 = 0;  // first order on the links inside
+  for (int c = 0; c < 2; ++c)
+    cimg_forXY(x2, x, y) {
+      const double dy = 0.5 * (at(c, x, y + 1) - at(c, x, y - 1));
+      const double dx = 0.5 * (at(c, x + 1, y) - at(c, x - 1, y));
+      Er += 0.5 * (lv.z[0](x, y) * dy * dy + lv.z[1](x, y) * dx * dx);
+      for (int dir = 0; dir < 2; ++dir) {
+        const int qx = x + (dir == 0), qy = y + (dir == 1);
+        if (qx >= nc || qy >= nl) continue;
+        const double d = W(qx, qy, c) - W(x, y, c), zz = lv.z[dir](x, y);
+        E2 += 0.5 * d * d;
+        E4 += 0.5 * zz * std::pow(d, 4);
+        E6 += 0.5 * zz * std::pow(d, 6);
+      }
+    }
+  auto alpha_beta = [&](const double* t, double& a, double& b) {
+    b = (Nmask - t[1]) / (2 * Ed);
+    a = (taille - alpha * t[0]) / (2 * b * Er);
+  };
+  auto leclerc = [&](const double* t, double b, double& f, double& df) {
+    f = lv.sum([&](int x, int y) { return (lv.rho(x, y) > 0) * x2(x, y); }) - t[2] -
+        b * lv.sum([&](int x, int y) { return x2(x, y) * x2(x, y) * lv.rho(x, y); });
+    df = b * lv.sum([&](int x, int y) { return std::pow(x2(x, y), 3) * lv.rho(x, y); }) + t[3];
+  };
+  const double eps = 1e-9;
+  auto near = [&](double got, double want) { EXPECT_NEAR(got, want, eps * (1 + std::fabs(want))); };
+
+  {  // Leclerc data factor.
+    FixedClock clock(91);
+    std::unique_ptr<double[]> t(CGS_randomB_traceInvAA0Fx(taille, nombre, val.data(), ptr.data(),
+                                                          col.data(), IxIx, IxIy, IyIy, lv.rho,
+                                                          lv.z, x2, nbIt, tol, false));
+    double a, b, f, df;
+    alpha_beta(t.get(), a, b);
+    leclerc(t.get(), b, f, df);
+    std::unique_ptr<double[]> est;
+    const Captured cap([&] {
+      est.reset(evidence_alphaBetaAndTauHS_normalized(lv.inc, lv.til, lv.ix, lv.iy, lv.it, lv.rho,
+                                                      lv.z, alpha, beta, nbIt, tol, tau, false));
+    });
+    near(est[0], a);
+    near(est[1], b);
+    const double tn = tau - 0.25 * f / df;
+    ASSERT_GE(tn, 0.0);
+    near(est[2], tn);
+    // fTau and one blank, the line left open.
+    ASSERT_EQ(cap.out.back(), ' ') << cap.out;
+    EXPECT_NEAR(std::stod(cap.out), f, 1e-5 * std::fabs(f));  // six digits
+    EXPECT_EQ(cap.out.find('\n'), std::string::npos);
+  }
+  {  // Quasi-TV data factor.
+    FixedClock clock(92);
+    std::unique_ptr<double[]> t(CGS_randomB_traceInvAA0Fx_QuasiTV(
+        taille, nombre, val.data(), ptr.data(), col.data(), IxIx, IxIy, IyIy, lv.rho, lv.z, x2,
+        tau, nbIt, tol, false));
+    double a, b;
+    alpha_beta(t.get(), a, b);
+    double f = t[2], df = t[3];
+    cimg_forXY(x2, x, y) {
+      const double w = x2(x, y), D = 1 + 4 * tau * tau * w, ra = -4 * w * tau / D;
+      const double rb = (16 * tau * tau * w * w - 1) / (D * std::sqrt(D)), m = lv.rho(x, y) > 0;
+      f += b * w * lv.rho(x, y) * ra - m * ra;
+      df += b * w * lv.rho(x, y) * (rb * lv.rho(x, y) + ra * ra) - m * lv.rho(x, y) * rb;
+    }
+    std::unique_ptr<double[]> est;
+    const Captured cap([&] {
+      est.reset(evidence_alphaBetaAndTauHS_normalized_QuasiTV(
+          lv.inc, lv.til, lv.ix, lv.iy, lv.it, lv.rho, lv.z, alpha, beta, nbIt, tol, tau, false));
+    });
+    near(est[0], a);
+    near(est[1], b);
+    const double tn = tau - 0.25 * f / df;
+    near(est[2], tn >= 0 ? tn : tau);
+    // fTau, a blank, -fTau/DfTau, nothing after.
+    std::istringstream in(cap.out);
+    double pf = 0, ps = 0;
+    in >> pf >> ps;
+    EXPECT_NEAR(pf, f, 1e-5 * std::fabs(f));
+    EXPECT_NEAR(ps, -f / df, 1e-5 * std::fabs(f / df));
+    EXPECT_NE(cap.out.back(), ' ');
+    if (tn >= 0) {
+      EXPECT_EQ(cap.out.find('\n'), std::string::npos);
+    }
+  }
+  {  // Data and smoothness factors.
+    FixedClock clock(93);
+    std::unique_ptr<double[]> t(CGS_randomB_traceInvAA0ArFx(taille, nombre, val.data(),
+                                                            ptr.data(), col.data(), IxIx, IxIy,
+                                                            IyIy, lv.rho, lv.z, x2, W, nbIt, tol,
+                                                            false));
+    double a, b, f, df;
+    alpha_beta(t.get(), a, b);
+    leclerc(t.get(), b, f, df);
+    const double fr = (E2 - a * t[4]) - b * a * E4, dfr = a * (b * E6 + t[5]);
+    std::unique_ptr<double[]> est;
+    const Captured cap([&] {
+      est.reset(evidence_alphaBetaAndTauDataAndRegHS_normalized(lv.inc, lv.til, lv.ix, lv.iy,
+                                                                lv.it, lv.rho, lv.z, alpha, beta,
+                                                                nbIt, tol, tau, tau_r, false));
+    });
+    near(est[0], a);
+    near(est[1], b);
+    const double tn = tau - 0.25 * f / df, trn = tau_r - 0.25 * fr / dfr;
+    near(est[2], tn >= 0 ? tn : tau);
+    near(est[3], trn >= 0 ? trn : tau_r);
+    // "grad_tau_d, dtau_d: f s, grad_tau_r, dtau_r: f s \n" when both steps
+    // are kept.
+    if (tn >= 0 && trn >= 0) {
+      std::istringstream in(cap.out);
+      std::string w1, w2, w3, w4;
+      double f1, s1, f2, s2;
+      in >> w1 >> w2 >> f1 >> s1;
+      EXPECT_EQ(w1 + " " + w2, "grad_tau_d, dtau_d:");
+      EXPECT_NEAR(f1, f, 1e-5 * std::fabs(f));
+      in.ignore(2);  // ", "
+      in >> w3 >> w4 >> f2 >> s2;
+      EXPECT_EQ(w3 + " " + w4, "grad_tau_r, dtau_r:");
+      EXPECT_NEAR(f2, fr, 1e-5 * std::fabs(fr));
+      EXPECT_NE(cap.out.find(", grad_tau_r, dtau_r: "), std::string::npos) << cap.out;
+      EXPECT_EQ(cap.out.substr(cap.out.size() - 2), " \n");
+    }
+  }
+}
+
+// A constant total flow: the smoothness energies and the power-weighted
+// traces vanish, so the second-order energy is 0 and the new alpha is
+// infinite (stored as it is: the driver refuses it), and the smoothness
+// factor's step is not a number: the old factor is kept with its message.
+// The array still has its four entries.
+TEST(JointUpdates, ConstantFlowKeepsTheSmoothnessFactor) {
+  FixedClock clock(5);
+  JointLevel lv(8, 6, 3);
+  lv.inc.fill(0.25);
+  lv.til.fill(-0.75);
+  std::unique_ptr<double[]> est;
+  const Captured cap([&] {
+    est.reset(evidence_alphaBetaAndTauDataAndRegHS_normalized(
+        lv.inc, lv.til, lv.ix, lv.iy, lv.it, lv.rho, lv.z, 3.0, 1.0, 4, 1e-8, 0.5, 1.75, false));
+  });
+  EXPECT_EQ(est[3], 1.75);
+  EXPECT_EQ(est[0], std::numeric_limits<double>::infinity());
+  EXPECT_TRUE(std::isfinite(est[1]) && est[1] > 0);
+  EXPECT_TRUE(std::isfinite(est[2]));
+  const std::size_t at = cap.out.find("grad_tau_r, dtau_r: ");
+  ASSERT_NE(at, std::string::npos) << cap.out;
+  double v = 0;
+  const std::string rest = cap.out.substr(cap.out.find('\n', at) + 1);
+  ASSERT_TRUE(message_with_value(rest, "Error : negative sigma_r variance (", " < 0)\n", v))
+      << cap.out;
+  EXPECT_TRUE(std::isnan(v));
+}
+
+// Newton direction: residuals drawn from a two-scale noise, increment 0, a
+// strong prior (the traces are then small against the sums). tau* solves
+// the fixed-point condition of the joint update with the traces left out,
+// N sum(x2^2 rho) = sum(x2) sum(x2 rho), rho = exp(-tau x2); repeated
+// updates, with the weights and beta of each step, move tau towards it
+// from below and from above, without overshooting it. (The step's DfTau
+// leaves out the change of beta with tau, so the approach is slow.)
+TEST(JointUpdates, NewtonStepsMoveTauTowardsItsFixedPoint) {
+  FixedClock clock(2718);
+  const int nc = 40, nl = 30;
+  std::mt19937 rng(11);
+  std::normal_distribution<double> g(0.0, 1.0);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  CImg<double> ix(nc, nl), iy(nc, nl), it(nc, nl), zero(nc, nl, 2, 1, 0.0);
+  cimg_forXY(ix, x, y) {
+    ix(x, y) = 2 * g(rng);
+    iy(x, y) = 2 * g(rng);
+    it(x, y) = (u(rng) < 0.15 ? 8.0 : 1.0) * g(rng);
+  }
+  const CImgList<double> z(2, nc, nl, 1, 1, 1.0);
+  const CImg<double> x2 = it.get_mul(it);
+  auto condition = [&](double tau) {
+    double sx = 0, sxr = 0, sx2r = 0;
+    cimg_forXY(x2, x, y) {
+      const double w = x2(x, y), r = std::exp(-tau * w);
+      sx += w;
+      sxr += w * r;
+      sx2r += w * w * r;
+    }
+    return nc * nl * sx2r - sx * sxr;
+  };
+  double lo = 1e-6, hi = 10.0;  // condition(lo) > 0 > condition(hi)
+  ASSERT_GT(condition(lo), 0);
+  ASSERT_LT(condition(hi), 0);
+  for (int k = 0; k < 200; ++k) (condition(0.5 * (lo + hi)) > 0 ? lo : hi) = 0.5 * (lo + hi);
+  const double tauStar = 0.5 * (lo + hi);
+  for (double start : {0.1 * tauStar, 3.0 * tauStar}) {
+    SCOPED_TRACE(start);
+    double tau = start, beta = 1.0;
+    const double firstGap = std::fabs(start - tauStar);
+    for (int step = 0; step < 25; ++step) {
+      CImg<double> rho(nc, nl);
+      cimg_forXY(rho, x, y) rho(x, y) = std::exp(-tau * x2(x, y));
+      std::unique_ptr<double[]> est;
+      const Captured cap([&] {
+        est.reset(evidence_alphaBetaAndTauHS_normalized(zero, zero, ix, iy, it, rho, z, 1e4, beta,
+                                                        8, 1e-6, tau, false));
+      });
+      const double before = tau - tauStar;
+      beta = est[1];
+      tau = est[2];
+      if (std::fabs(before) > 0.02 * tauStar) {
+        EXPECT_LT(std::fabs(tau - tauStar), std::fabs(before)) << step;
+        EXPECT_GT((tau - tauStar) * before, 0.0) << step;  // same side
+      }
+    }
+    EXPECT_LT(std::fabs(tau - tauStar), 0.25 * firstGap);
+  }
 }

@@ -85,3 +85,69 @@ TEST(AdoptEstimate, OnlyFinitePositiveValues) {
     EXPECT_EQ(beta, c.adopted ? c.estimate : 1.5);
   }
 }
+
+// Which joint update estimates the robust factors.
+TEST(JointEstimatorChoice, ByNormsAndFlags) {
+  const struct {
+    double norm;
+    int normRegRob;
+    bool regFlag;
+    JointEstimator expected;
+  } cases[] = {
+      {0, 2, false, JointEstimator::LeclercData},
+      {1, 2, false, JointEstimator::QuasiTVData},
+      {2, 2, false, JointEstimator::None},
+      {2, 0, true, JointEstimator::DataAndRegularisation},
+      {1, 0, true, JointEstimator::DataAndRegularisation},
+      {0, 0, false, JointEstimator::LeclercData},  // smoothness factor not asked for
+      {2, 1, true, JointEstimator::None},          // no joint update: separate updates
+      {1, 1, true, JointEstimator::QuasiTVData},
+  };
+  for (const auto& c : cases) {
+    RunParameters p;
+    p.norm = c.norm;
+    p.normRegRob = c.normRegRob;
+    p.sigmaRegRobEstim = c.regFlag;
+    EXPECT_EQ(joint_estimator(p), c.expected) << c.norm << " " << c.normRegRob << " " << c.regFlag;
+  }
+}
+
+// The convergence test: alpha's relative change, and at level 0 each
+// estimated robust parameter's own change (not 0, below precision times
+// its value); with both estimated, both must pass.
+TEST(LevelConverged, EveryEstimatedParameterMustPass) {
+  RunParameters p;
+  p.precision = 1e-3;
+  p.norm = 0;
+  p.normRegRob = 0;
+  HyperParameters h;
+  h.alpha = 100;
+  const double still = 0.05, moving = 0.5;  // d against epsilon = 0.1
+  const struct {
+    const char* name;
+    bool robData, robReg;
+    int resol;
+    double d, dSigmaD, dSigmaR;  // sigma_tmp - sigma for sigma_d = sigma_r = 10
+    bool expected;
+  } cases[] = {
+      {"alpha only, settled", false, false, 0, still, 0, 0, true},
+      {"alpha only, moving", false, false, 0, moving, 0, 0, false},
+      {"sigma_d settled", true, false, 0, still, 0.005, 0, true},
+      {"sigma_d not updated yet", true, false, 0, still, 0, 0, false},
+      {"sigma_d moving", true, false, 0, still, 0.5, 0, false},
+      {"both settled", true, true, 0, still, 0.005, -0.005, true},
+      {"sigma_d moving, sigma_r settled", true, true, 0, still, 0.5, 0.005, false},
+      {"sigma_d settled, sigma_r moving", true, true, 0, still, 0.005, 0.5, false},
+      {"both settled, alpha moving", true, true, 0, moving, 0.005, 0.005, false},
+      {"robust flags ignored at level 1", true, true, 1, still, 0.5, 0.5, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    p.sigmaRobEstim = c.robData;
+    p.sigmaRegRobEstim = c.robReg;
+    h.sigma_obs = h.sigma_reg = 10;
+    h.sigma_obs_tmp = 10 + c.dSigmaD;
+    h.sigma_reg_tmp = 10 + c.dSigmaR;
+    EXPECT_EQ(level_converged(p, h, c.resol, c.d), c.expected);
+  }
+}
