@@ -79,7 +79,7 @@ constexpr int kMaxBatch = 4;
 // Bytes of the solve vectors (the solution and the seven CGS work
 // vectors) of all probes in flight at once; caps the batch size, never
 // the number of threads.
-constexpr double kInFlightBytes = 512.0 * 1024 * 1024;
+constexpr double kInFlightBytes = 320.0 * 1024 * 1024;
 constexpr int kVectorsPerProbe = 8;
 
 int available_cpus() {
