@@ -15,20 +15,6 @@ constexpr int kFirstJudgedOrder2Iteration = 3;
 // Consecutive strikes that end a level.
 constexpr double kStrikesToStop = 3.0;
 
-}  // namespace
-
-bool adopt_estimate(const char* name, double& current, double estimate) {
-  if (std::isfinite(estimate) && estimate > 0.0) {
-    current = estimate;
-    return true;
-  }
-  std::cout << "Keeping " << name << "=" << current << ": the new estimate " << estimate
-            << " is not a finite positive number" << std::endl;
-  return false;
-}
-
-namespace {
-
 // The separate updates: beta at the current alpha, then alpha with the new
 // beta. Returns d.
 double separate_updates(const RunParameters& p, const RunSetup& s, HyperParameters& h,
@@ -56,6 +42,16 @@ double separate_updates(const RunParameters& p, const RunSetup& s, HyperParamete
 constexpr double kRobustAdoptionFraction = 0.1;
 
 }  // namespace
+
+bool adopt_estimate(const char* name, double& current, double estimate) {
+  if (std::isfinite(estimate) && estimate > 0.0) {
+    current = estimate;
+    return true;
+  }
+  std::cout << "Keeping " << name << "=" << current << ": the new estimate " << estimate
+            << " is not a finite positive number" << std::endl;
+  return false;
+}
 
 JointEstimator joint_estimator(const RunParameters& p) {
   if (p.sigmaRegRobEstim && p.normRegRob == 0) return JointEstimator::DataAndRegularisation;

@@ -59,6 +59,12 @@ CImg<double> squared_residual(const CImg<double>& UVinc, const CImg<double>& im_
   return r.get_mul(r);
 }
 
+// gamma_d = Nmask - trace(A^-1 A0) < 0: the message of the beta updates.
+void report_negative_beta_variance(double Nmask, double t_d) {
+  std::cout << "Error : negative beta variance (" << Nmask << " - " << t_d << " < 0)"
+            << std::endl;
+}
+
 // Data-robust part of the Leclerc updates: fTau and DfTau of tau_d.
 void leclerc_data_step(const CImg<double>& M, const CImg<double>& x2,
                        const CImg<double>& data_out, const double* t, double beta_new,
@@ -97,8 +103,7 @@ void joint_beta_alpha(double* est, double Nmask, const double* t, double E_d, do
   const double gamma_d = Nmask - t[1];
   est[1] = gamma_d / (E_d + E_d);
   if (gamma_d < 0) {
-    std::cout << "Error : negative beta variance (" << Nmask << " - " << t[1] << " < 0)"
-              << std::endl;
+    report_negative_beta_variance(Nmask, t[1]);
     est[1] = beta;
   }
   const double gamma_r = static_cast<double>(taille) - alpha * t[0];
@@ -131,9 +136,7 @@ double evidence_betaHS(const CImg<double>& UVinc, const CImg<double>& im_x,
                                              nbIt, tol);
   const double Nmask = valid_pixels(data_out);
   const double gamma_d = Nmask - t_d;
-  if (gamma_d < 0)
-    std::cout << "Error : negative beta variance (" << Nmask << " - " << t_d << " < 0)"
-              << std::endl;
+  if (gamma_d < 0) report_negative_beta_variance(Nmask, t_d);
   return gamma_d / ((s + s) * E_d);
 }
 

@@ -407,7 +407,7 @@ struct DataBlock {
   }
 };
 
-// B_u, B_v <- -laplacian of the probe's U and V parts.
+// B_u, B_v <- the probe's U and V parts as images.
 void probe_images(Probe& pr) {
   for (int y = 0; y < pr.nl; ++y)
     for (int x = 0; x < pr.nc; ++x) {
@@ -415,6 +415,7 @@ void probe_images(Probe& pr) {
       pr.B_v(x, y) = pr.z(pr.ncnl + y * pr.nc + x);
     }
 }
+// B_u, B_v <- -laplacian of the probe's U and V parts.
 void smoothness_images(Probe& pr, const CImgList<double>& reg_out, bool periodic) {
   probe_images(pr);
   pr.B_u = -laplacian(pr.B_u, reg_out, periodic);

@@ -65,113 +65,6 @@ void CgsWorkspace::place(double* storage, int lane) {
   t = base + 6 * stride;
 }
 
-int fusedCGS(const CsrArrays& A, const IluSweeps& M, double* x, const double* b, int& max_iter,
-             double& tol, CgsWorkspace& work) {
-  const int n = A.n;
-  double* const r = work.r;
-  double* const rtilde = work.rtilde;
-  double* const p = work.p;
-  double* const q = work.q;
-  double* const u = work.u;
-  double* const vhat = work.vhat;
-  double* const t = work.t;
-
-  // r = b - A x, rtilde = r; ||b||^2, ||r||^2 and rho = dot(rtilde, r).
-  double bb = 0.0, rr = 0.0, rho = 0.0;
-  rowProducts(A, x, [&](int k, double ax) {
-    const double rk = b[k] - ax;
-    r[k] = rk;
-    rtilde[k] = rk;
-    bb += b[k] * b[k];
-    rr += rk * rk;
-    rho += rk * rk;
-  });
-  double normb = std::sqrt(bb);
-  if (normb == 0.0) normb = 1;
-
-  double resid = std::sqrt(rr) / normb;
-  if (resid <= tol) {
-    tol = resid;
-    max_iter = 0;
-    return 0;
-  }
-
-  double rho_1 = 0.0, rho_2 = 0.0;
-  for (int i = 1; i <= max_iter; i++) {
-    rho_1 = rho;
-    if (rho_1 == 0) {
-      tol = std::sqrt(rr) / normb;
-      return 2;
-    }
-    // u and p, and phat = M^-1 p in the same pass.
-    if (i == 1) {
-      forwardSweep(M, t, [&](int k) {
-        u[k] = r[k];
-        p[k] = r[k];
-        return p[k];
-      });
-    } else {
-      const double beta = rho_1 / rho_2;
-      forwardSweep(M, t, [&](int k) {
-        const double uk = r[k] + q[k] * beta;
-        const double pk = uk + (q[k] + p[k] * beta) * beta;
-        u[k] = uk;
-        p[k] = pk;
-        return pk;
-      });
-    }
-    backwardSweep(M, t);
-
-    // vhat = A phat, alpha = rho_1 / dot(rtilde, vhat).
-    double rv = 0.0;
-    rowProducts(A, t, [&](int k, double v) {
-      vhat[k] = v;
-      rv += rtilde[k] * v;
-    });
-    const double alpha = rho_1 / rv;
-    if (!std::isfinite(alpha)) {
-      tol = resid;
-      return 2;
-    }
-
-    // q = u - alpha vhat, and uhat = M^-1 (u + q) in the same pass.
-    forwardSweep(M, t, [&](int k) {
-      const double qk = u[k] - vhat[k] * alpha;
-      q[k] = qk;
-      return u[k] + qk;
-    });
-    backwardSweep(M, t);
-
-    // r -= alpha A uhat, with ||r||^2 and the next rho = dot(rtilde, r).
-    double rr_new = 0.0, rho_new = 0.0;
-    rowProducts(A, t, [&](int k, double qh) {
-      const double rk = r[k] - qh * alpha;
-      r[k] = rk;
-      rr_new += rk * rk;
-      rho_new += rtilde[k] * rk;
-    });
-    const double new_resid = std::sqrt(rr_new) / normb;
-    if (!std::isfinite(new_resid)) {  // x stays at the last finite iterate
-      tol = resid;
-      return 2;
-    }
-    for (int k = 0; k < n; ++k) x[k] = x[k] + t[k] * alpha;
-
-    rho_2 = rho_1;
-    rr = rr_new;
-    rho = rho_new;
-    resid = new_resid;
-    if (resid < tol) {
-      tol = resid;
-      max_iter = i;
-      return 0;
-    }
-  }
-
-  tol = resid;
-  return 1;
-}
-
 namespace {
 
 // State of one lane of a batched solve between its passes.
@@ -418,6 +311,17 @@ void fusedCGSBatch(const CsrArrays& A, const IluSweeps& M, int count, double* co
       return true;
     });
   }
+}
+
+// One right-hand side: a batch of one lane.
+int fusedCGS(const CsrArrays& A, const IluSweeps& M, double* x, const double* b, int& max_iter,
+             double& tol, CgsWorkspace& work) {
+  double* xs[1] = {x};
+  const double* bs[1] = {b};
+  CgsWorkspace* ws[1] = {&work};
+  int code = 0;
+  fusedCGSBatch(A, M, 1, xs, bs, &max_iter, &tol, &code, ws);
+  return code;
 }
 
 int fusedCGS(const CompRow_Mat_double& A, MV_Vector_double& x, const MV_Vector_double& b,
