@@ -46,6 +46,14 @@ Grey smooth_texture(int w, int h, double u, double v, unsigned seed, double mean
   return g;
 }
 
+// A texture pair moving by (u, v), 10-bit (the native reader keeps the
+// samples exact), and the list file naming them with the folder as prefix.
+void write_moving_pair(const ScratchDir& dir, int W, int H, double u, double v) {
+  write_pgm(dir / "frame1.pgm", smooth_texture(W, H, 0.0, 0.0, 7), 1023);
+  write_pgm(dir / "frame2.pgm", smooth_texture(W, H, u, v, 7), 1023);
+  write_list(dir / "list", dir / "frame1.pgm", dir / "frame2.pgm", dir / "");
+}
+
 std::vector<std::string> tile_options(int w, int h) {
   return {"-dx", std::to_string(w), "-dy", std::to_string(h), "-Dx", std::to_string(w),
           "-Dy", std::to_string(h)};
@@ -97,10 +105,7 @@ TEST(EndToEnd, SyntheticSubPixelTranslation) {
   ScratchDir dir("e2e_synthetic");
   const int W = 64, H = 64;
   const double u = 1.25, v = -0.5;
-  // 10-bit samples: the native PNM reader keeps them exact.
-  write_pgm(dir / "frame1.pgm", smooth_texture(W, H, 0.0, 0.0, 7), 1023);
-  write_pgm(dir / "frame2.pgm", smooth_texture(W, H, u, v, 7), 1023);
-  write_list(dir / "list", dir / "frame1.pgm", dir / "frame2.pgm", dir / "");
+  write_moving_pair(dir, W, H, u, v);
   write_constant_flo(dir / "truth.flo", W, H, static_cast<float>(u), static_cast<float>(v));
 
   const RunResult r = run_program(dir.path(), with({"-inPath", dir / "list"}, tile_options(W, H)));
@@ -701,9 +706,7 @@ std::vector<LevelTrace> level_traces(const std::string& out) {
 TEST(EndToEnd, EstimatedRunEndsEachLevelByARule) {
   ScratchDir dir("e2e_estimated");
   const int W = 64, H = 64;
-  write_pgm(dir / "frame1.pgm", smooth_texture(W, H, 0.0, 0.0, 7), 1023);
-  write_pgm(dir / "frame2.pgm", smooth_texture(W, H, 1.25, -0.5, 7), 1023);
-  write_list(dir / "list", dir / "frame1.pgm", dir / "frame2.pgm", dir / "");
+  write_moving_pair(dir, W, H, 1.25, -0.5);
   write_constant_flo(dir / "truth.flo", W, H, 1.25f, -0.5f);
   const double alphaInit = 10.0, precision = 1e-3;
   const RunResult r = run_program(
@@ -788,9 +791,7 @@ TEST(EndToEnd, RubberWhaleWithEstimatedAlphaAndBeta) {
 TEST(EndToEnd, RobustFactorWithoutAlphaAndBeta) {
   ScratchDir dir("e2e_robust_only");
   const int W = 48, H = 48;
-  write_pgm(dir / "frame1.pgm", smooth_texture(W, H, 0.0, 0.0, 7), 1023);
-  write_pgm(dir / "frame2.pgm", smooth_texture(W, H, 0.75, -0.5, 7), 1023);
-  write_list(dir / "list", dir / "frame1.pgm", dir / "frame2.pgm", dir / "");
+  write_moving_pair(dir, W, H, 0.75, -0.5);
   const RunResult r = run_program(
       dir.path(), with({"-inPath", dir / "list", "-multiresol", "1", "-norm", "0",
                         "-sigmaRobEstim", "true", "-maxItConvAlpha", "4", "-nbItTrace", "4"},
@@ -852,9 +853,7 @@ TEST(EndToEnd, RobustFactorAdoptedOnlyWhileAlphaSettles) {
 TEST(EndToEnd, SeparateUpdatesWhenNoJointUpdateApplies) {
   ScratchDir dir("e2e_robust_fallback");
   const int W = 48, H = 48;
-  write_pgm(dir / "frame1.pgm", smooth_texture(W, H, 0.0, 0.0, 7), 1023);
-  write_pgm(dir / "frame2.pgm", smooth_texture(W, H, 0.75, -0.5, 7), 1023);
-  write_list(dir / "list", dir / "frame1.pgm", dir / "frame2.pgm", dir / "");
+  write_moving_pair(dir, W, H, 0.75, -0.5);
   const RunResult r = run_program(
       dir.path(), with({"-inPath", dir / "list", "-multiresol", "1", "-normRegRob", "1",
                         "-sigmaRegRobEstim", "true", "-sigmaAlphaEstim", "true",

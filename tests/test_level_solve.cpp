@@ -184,23 +184,38 @@ TEST(SparseSolve, FailureStillCopiesTheLastIterateAndPrintsItsCode) {
   }
 }
 
+namespace {
+
+// Levels of the solve comparisons: converging Neumann and periodic levels,
+// and a singular one (unit data blocks and alpha 0) on which CGS fails.
+struct SolveCase {
+  int nc, nl;
+  bool periodic, singular;
+  double tol;
+  float alpha() const { return singular ? 0.0f : 0.6f; }
+};
+const SolveCase kSolveCases[] = {
+    {9, 7, false, false, 1e-6}, {8, 6, true, false, 1e-11}, {5, 4, false, true, 1e-6}};
+
+LevelProblem solve_case_level(const SolveCase& c, unsigned seed) {
+  LevelProblem pb(c.nc, c.nl, seed);
+  if (c.singular) {
+    pb.lv.ix.fill(1.0);
+    pb.lv.iy.fill(1.0);
+    pb.lv.rho.fill(1.0);
+  }
+  return pb;
+}
+
+}  // namespace
+
 // The sparse solve gives, bit for bit, the iterate of the CGS template with
 // the ILU(0) preconditioner on the same arrays, whatever the outcome.
 TEST(SparseSolve, SameIterateAsTheTemplateSolve) {
-  const struct {
-    int nc, nl;
-    bool periodic, singular;  // singular: unit data blocks and alpha 0
-    double tol;
-  } cases[] = {{9, 7, false, false, 1e-6}, {8, 6, true, false, 1e-11}, {5, 4, false, true, 1e-6}};
-  for (const auto& c : cases) {
+  for (const SolveCase& c : kSolveCases) {
     SCOPED_TRACE(::testing::Message() << c.nc << "x" << c.nl << (c.singular ? " singular" : ""));
-    LevelProblem pb(c.nc, c.nl, 70 + c.nc);
-    if (c.singular) {
-      pb.lv.ix.fill(1.0);
-      pb.lv.iy.fill(1.0);
-      pb.lv.rho.fill(1.0);
-    }
-    const float alpha = c.singular ? 0.0f : 0.6f;
+    LevelProblem pb = solve_case_level(c, 70 + c.nc);
+    const float alpha = c.alpha();
     hs_test::Assembled a = assemble(pb.lv, alpha, c.periodic);
     const int taille = pb.lv.taille();
     const std::vector<double> b = pb.rhs(alpha, c.periodic);
@@ -248,20 +263,10 @@ TEST(IluLogDet, EqualsLogAbsDeterminantOnTridiagonalSystems) {
 // (failing) and periodic levels; the right-hand side may sit in the r
 // vector of its own workspace.
 TEST(SparseSolve, BatchOfRightHandSidesEqualsTheSolvesOneAtATime) {
-  const struct {
-    int nc, nl;
-    bool periodic, singular;
-    double tol;
-  } cases[] = {{9, 7, false, false, 1e-6}, {8, 6, true, false, 1e-11}, {5, 4, false, true, 1e-6}};
-  for (const auto& c : cases) {
+  for (const SolveCase& c : kSolveCases) {
     SCOPED_TRACE(::testing::Message() << c.nc << "x" << c.nl << (c.singular ? " singular" : ""));
-    LevelProblem pb(c.nc, c.nl, 90 + c.nc);
-    if (c.singular) {
-      pb.lv.ix.fill(1.0);
-      pb.lv.iy.fill(1.0);
-      pb.lv.rho.fill(1.0);
-    }
-    const float alpha = c.singular ? 0.0f : 0.6f;
+    LevelProblem pb = solve_case_level(c, 90 + c.nc);
+    const float alpha = c.alpha();
     hs_test::Assembled a = assemble(pb.lv, alpha, c.periodic);
     const int taille = pb.lv.taille();
     const FactoredSystem system(taille, a.n(), a.val.data(), a.ptr.data(), a.col.data());
