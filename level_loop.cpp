@@ -7,6 +7,7 @@
 #include "hyperparameter_steps.h"
 #include "image_derivatives.h"
 #include "image_utils.h"
+#include "invalid_samples.h"
 #include "level_solve.h"
 #include "robust_weights.h"
 #include "warping.h"
@@ -28,12 +29,26 @@ void zero_data_border(const RunParameters& p, CImg<double>& data_out, int resol)
   if (resol == 0) setZeroBorderOnExpandedRegion(data_out, p.dxOrig, p.dyOrig);
 }
 
-// Derivatives of the warped image 2 and the temporal difference.
-void compute_derivatives(const RunParameters& p, RunSetup& s, int l) {
+// Derivatives of the warped image 2 and the temporal difference. When
+// either image holds invalid samples, the derivatives are those of the
+// images with their invalid samples filled from valid neighbours, and
+// level.dataExcluded marks the pixels whose derivatives or difference read
+// one (their data weight stays 0).
+void compute_derivatives(const RunParameters& p, RunSetup& s, LevelState& level) {
+  const int l = level.resol;
   const float sigma = static_cast<float>(p.sigBlur);
-  s.pyrf_x[l] = gradSpline_X(s.pyrImdt[l], sigma);
-  s.pyrf_y[l] = gradSpline_Y(s.pyrImdt[l], sigma);
-  s.pyrf_t[l] = grad_t(s.pyrIm[l], s.pyrImdt[l], sigma);
+  level.dataExcluded =
+      data_exclusion_mask(s.pyrIm[l], s.pyrImdt[l], derivative_reach(sigma));
+  if (level.dataExcluded.is_empty()) {
+    s.pyrf_x[l] = gradSpline_X(s.pyrImdt[l], sigma);
+    s.pyrf_y[l] = gradSpline_Y(s.pyrImdt[l], sigma);
+    s.pyrf_t[l] = grad_t(s.pyrIm[l], s.pyrImdt[l], sigma);
+    return;
+  }
+  const CImg<double> im = get_filled(s.pyrIm[l]), imdt = get_filled(s.pyrImdt[l]);
+  s.pyrf_x[l] = gradSpline_X(imdt, sigma);
+  s.pyrf_y[l] = gradSpline_Y(imdt, sigma);
+  s.pyrf_t[l] = grad_t(im, imdt, sigma);
 }
 
 // Data weights, increment and smoothness weights.
@@ -42,6 +57,7 @@ void reset_weights(const RunParameters& p, RunSetup& s, LevelState& level) {
   CImg<double>& data_out = s.pyrOut[l];
   data_out.fill(1.0);
   zero_data_border(p, data_out, l);
+  exclude_from_data(data_out, level.dataExcluded);
   s.pyrXinc[l].fill(0.0);
   level.reg_out.assign(2, s.pyrIm[l].width(), s.pyrIm[l].height(), 1, 1, 1.0);
 }
@@ -64,13 +80,19 @@ void reset_level_state(const RunParameters& p, HyperParameters& h, LevelState& l
 }
 
 // Data weights from the linearised residual of flow for the robust data
-// norms (1 quasi-total-variation, 0 Leclerc); any other norm keeps them.
+// norms (1 quasi-total-variation, 0 Leclerc), 0 where the level excludes
+// the data term; any other norm keeps them.
 void robust_data_weights(const RunParameters& p, const RunSetup& s, const HyperParameters& h,
-                         int l, const CImg<double>& flow, CImg<double>& data_out) {
+                         const LevelState& level, const CImg<double>& flow,
+                         CImg<double>& data_out) {
+  const int l = level.resol;
   if (p.norm == 1.0)
     data_out = RobustDataCoef_QuasiTV(flow, s.pyrf_x[l], s.pyrf_y[l], s.pyrf_t[l], h.sigma_obs);
   else if (p.norm == 0.0)
     data_out = RobustDataCoef(flow, s.pyrf_x[l], s.pyrf_y[l], s.pyrf_t[l], h.sigma_obs);
+  else
+    return;
+  exclude_from_data(data_out, level.dataExcluded);
 }
 
 // One level solve for the increment (kept as it was on failure, which
@@ -88,7 +110,7 @@ void reweighting_passes(const RunParameters& p, RunSetup& s, const HyperParamete
   if (quadratic_data(p) && quadratic_regularisation(p)) return;
   const int l = level.resol;
   for (int pass = 0; pass < kReweightingPasses; ++pass) {
-    robust_data_weights(p, s, h, l, s.pyrXinc[l], s.pyrOut[l]);
+    robust_data_weights(p, s, h, level, s.pyrXinc[l], s.pyrOut[l]);
     zero_data_border(p, s.pyrOut[l], l);
     if (p.normRegRob == 0)
       UpdateRobustWeight_Leclerc(s.pyrXtil[l] + s.pyrXinc[l], level.reg_out,
@@ -158,7 +180,7 @@ LevelState start_level(const RunParameters& p, RunSetup& s, HyperParameters& h, 
   LevelState level;
   level.resol = resol;
   print_level_banner(resol);
-  compute_derivatives(p, s, resol);
+  compute_derivatives(p, s, level);
   reset_weights(p, s, level);
   reset_level_state(p, h, level);
   return level;
@@ -170,7 +192,7 @@ void iterate_level(const RunParameters& p, RunSetup& s, HyperParameters& h, Leve
   const CImg<double> Z(s.pyrXinc[l].width(), s.pyrXinc[l].height(), 2, 1, 0.0);
   while (!level.conv && level.count < level.cap) {
     // Robust data weights from a zero increment, over the whole level.
-    robust_data_weights(p, s, h, l, Z, s.pyrOut[l]);
+    robust_data_weights(p, s, h, level, Z, s.pyrOut[l]);
     // Level solve.
     level_solve(p, s, h, level);
     if (display.on()) {

@@ -36,6 +36,9 @@ struct LevelState {
   bool conv = false;
   bool solveFailed = false;  // the latest level solve failed (increment kept from before)
   cimg_library::CImgList<double> reg_out;  // smoothness link weights, 2 images W_l x H_l
+  // Pixels whose data term reads an invalid sample (1), kept at data weight
+  // 0; empty when the level's images hold none.
+  cimg_library::CImg<unsigned char> dataExcluded;
   // Evidence bookkeeping of the three-strike rule.
   double currentEvidence1 = 0.0, currentEvidence2 = 0.0;
   double currentEvidenceMin1 = 1e30, currentEvidenceMin2 = 1e30;
@@ -52,12 +55,15 @@ int iteration_cap(int maxItCount, int resol);
 // previous value that is not 0 and below precision times its value.
 bool level_converged(const RunParameters& p, const HyperParameters& h, int resol, double d);
 
-// Level start: banner, derivatives of the level, data weights (1 with a
-// zero border, and the padding zeroed at level 0), zero increment, smoothness
-// weights 1, and the resets of the hyper-parameters and of the iteration.
+// Level start: banner, derivatives of the level (of the images with their
+// invalid samples filled, when they hold any), data weights (1 with a zero
+// border, the padding zeroed at level 0, and 0 wherever the data term reads
+// an invalid sample), zero increment, smoothness weights 1, and the resets
+// of the hyper-parameters and of the iteration.
 LevelState start_level(const RunParameters& p, RunSetup& s, HyperParameters& h, int resol);
 
-// The iteration of the level: data weights, level solve, re-weighting
+// The iteration of the level: data weights (kept at 0 where the level
+// start excluded the data term), level solve, re-weighting
 // passes, hyper-parameter step, convergence test, progress line, evidence
 // step; runs at least once, until convergence, the cap or the evidence rule.
 void iterate_level(const RunParameters& p, RunSetup& s, HyperParameters& h, LevelState& level,

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "image_utils.h"
+#include "invalid_samples.h"
 #include "operators.h"
 #include "outputs.h"
 #include "readers.h"
@@ -41,6 +42,16 @@ char** read_list_file(const RunParameters& p) {
   return fileIm;
 }
 
+// A tile without a single valid sample gives no data term anywhere.
+void refuse_all_invalid(const RunParameters& p, const char* which, const char* path,
+                        const CImg<double>& tile) {
+  if (has_valid_samples(tile)) return;
+  refuse(std::string("Refused: ") + which + " " + path + " has no valid sample in the tile of " +
+         std::to_string(p.dxOrig) + " x " + std::to_string(p.dyOrig) + " pixels at column " +
+         std::to_string(p.ofx) + ", row " + std::to_string(p.ofy) +
+         " (every sample there is 1022 or more, the mark of an invalid sample).");
+}
+
 // The tile of image 1, and image 2 over Dx x Dy, pre-warped by
 // the constant velocity or the initial field, then cut at the same tile.
 void load_tiles(const RunParameters& p, char** fileIm, CImg<double>& imOrig,
@@ -54,6 +65,7 @@ void load_tiles(const RunParameters& p, char** fileIm, CImg<double>& imOrig,
         check_tile_in_image1(p, fileIm[kSlotImage1], image1.width(), image1.height());
     if (!outside.empty()) refuse(outside);
     imOrig = cut(image1, p.ofx, p.ofy, p.dxOrig, p.dyOrig);
+    refuse_all_invalid(p, "image 1", fileIm[kSlotImage1], imOrig);
   }
 
   // Image 2 over Dx x Dy; in each branch it is loaded after the pre-warp
@@ -80,6 +92,7 @@ void load_tiles(const RunParameters& p, char** fileIm, CImg<double>& imOrig,
     tmpLarge = image2();
   }
   imdtOrig = cut(tmpLarge, p.ofx, p.ofy, p.dxOrig, p.dyOrig);
+  refuse_all_invalid(p, "image 2", fileIm[kSlotImage2], imdtOrig);
 }
 
 // Padding to W' x H' (stored in p.dx, p.dy), with the size line.

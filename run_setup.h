@@ -49,7 +49,8 @@ struct RunSetup {
 // point. With display on, shows the padded images and every pyramid level.
 // Refusals (sizes, -UVinit window, list file, an output folder where no
 // file can be created, images refused by load_grey_image, a tile outside
-// image 1, a -Dx x -Dy extent larger than image 2) end the program with a
+// image 1, a -Dx x -Dy extent larger than image 2, a tile of image 1 or of
+// the pre-warped image 2 without any valid sample) end the program with a
 // message on standard error and exit status 1; the image library's
 // exceptions propagate.
 RunSetup run_setup(RunParameters& p, const RunDisplay& display);

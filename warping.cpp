@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "image_conversion.h"
+#include "invalid_samples.h"
 #include "spline_interpolation.h"
 #include "spline_prefilter.h"
 
@@ -17,9 +18,6 @@ namespace {
 // Largest side the 16-bit sizes hold; the upsampling also needs 2w to fit.
 const int kMaxSide = 32767;
 const int kMaxUpsampledSide = 16383;
-
-// Magnitude from which a stored value marks an invalid sample.
-const float kInvalidSample = 1022.0f;
 
 [[noreturn]] void fail(const char* function, const char* what, int w, int h) {
   std::fprintf(stderr, "%s: %s (%d x %d)\n", function, what, w, h);
@@ -112,11 +110,17 @@ void Recal_spline(CImg<double>& out, const CImg<double>& in, const CImg<double>&
   const float* v = uv + plane;
   float* Im_out = new float[plane];
   float* coefficients = copiedBuffer("Recal_spline", Im_in, nb_col, nb_lig);
+  // The prefilter would spread an invalid sample's value into the
+  // coefficients of its neighbours: the spline goes through the filled
+  // samples instead. The block test below still reads Im_in, so a pixel
+  // whose block holds an invalid sample takes its base sample, and an
+  // invalid base sample stays invalid in the output.
+  fill_invalid_samples(coefficients, nb_col, nb_lig);
   if (SplineDegree > 2 && SamplesToCoefficients(coefficients, nb_col, nb_lig, SplineDegree) != 0)
     std::printf("probleme\n");
 
   auto sample = [&](int c, int r) { return Im_in[r * nb_col + c]; };
-  auto valid = [&](int c, int r) { return std::fabs(sample(c, r)) < kInvalidSample; };
+  auto valid = [&](int c, int r) { return !is_invalid_sample(sample(c, r)); };
 
   for (int i = 0; i < nb_lig; ++i) {
     for (int j = 0; j < nb_col; ++j) {

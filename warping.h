@@ -26,6 +26,8 @@ void Proj_Dup_Spline(cimg_library::CImg<double>& out, const cimg_library::CImg<d
 // 2 x 2 block of samples towards the displacement lies inside the image and
 // holds no invalid sample (|value| >= 1022); otherwise the stored sample at
 // the target clamped to the image. Degree 2 or less interpolates bilinearly.
+// The spline goes through in with its invalid samples filled from valid
+// neighbours, so that no invalid value leaks into the pixels around it.
 // A pixel whose displacement is not finite keeps its own value. Prints
 // "\n Recalage" and a line end first.
 void Recal_spline(cimg_library::CImg<double>& out, const cimg_library::CImg<double>& in,

@@ -12,39 +12,11 @@
 #include <vector>
 
 #include "program_run.h"
+#include "texture_pair.h"
 
 using namespace velmora_test;
 
 namespace {
-
-// A smooth random texture: a sum of plane waves of wavelengths 12 to 32
-// pixels with random directions and phases, around mean with amplitude
-// amp; sampled at (x - u, y - v), so that the texture moves by (u, v).
-Grey smooth_texture(int w, int h, double u, double v, unsigned seed, double mean = 500.0,
-                    double amp = 350.0) {
-  std::mt19937 gen(seed);
-  std::uniform_real_distribution<double> unit(0.0, 1.0);
-  const double pi = std::acos(-1.0);
-  const int waves = 10;
-  std::vector<double> kx(waves), ky(waves), phase(waves);
-  for (int k = 0; k < waves; ++k) {
-    const double lambda = 12.0 + 20.0 * unit(gen), theta = 2.0 * pi * unit(gen);
-    kx[k] = 2.0 * pi / lambda * std::cos(theta);
-    ky[k] = 2.0 * pi / lambda * std::sin(theta);
-    phase[k] = 2.0 * pi * unit(gen);
-  }
-  Grey g;
-  g.width = w;
-  g.height = h;
-  g.v.resize(static_cast<std::size_t>(w) * h);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      double s = 0.0;
-      for (int k = 0; k < waves; ++k) s += std::cos(kx[k] * (x - u) + ky[k] * (y - v) + phase[k]);
-      g.v[static_cast<std::size_t>(y) * w + x] = mean + amp * s / std::sqrt(2.0 * waves) * 1.2;
-    }
-  return g;
-}
 
 // A texture pair moving by (u, v), 10-bit (the native reader keeps the
 // samples exact), and the list file naming them with the folder as prefix.
