@@ -73,6 +73,17 @@ std::string above_maximum(const char* path, unsigned long v, unsigned long maxva
                          ", above the maximum value " + std::to_string(maxval) + " of its header.");
 }
 
+// Bytes from the current position to the end of the file (0 when the
+// stream has failed).
+unsigned long long bytes_left(std::istream& in) {
+  if (!in) return 0;
+  const std::streampos start = in.tellg();
+  in.seekg(0, std::ios::end);
+  const std::streampos end = in.tellg();
+  in.seekg(start);
+  return start < 0 || end < start ? 0 : static_cast<unsigned long long>(end - start);
+}
+
 // Raster of a binary file: W x H x channels samples of one byte (maximum
 // value below 256) or two (most significant first), or a packed bitmap.
 // grey receives channel 0.
@@ -83,13 +94,7 @@ std::string read_binary_raster(std::istream& in, const char* path, int type, uns
   const unsigned bytes = maxval < 256 ? 1 : 2;
   const unsigned long long row = (W + 7) / 8;
   const unsigned long long needed = type == 4 ? row * H : count * bytes;
-  unsigned long long present = 0;
-  if (in) {
-    const std::streampos start = in.tellg();
-    in.seekg(0, std::ios::end);
-    present = static_cast<unsigned long long>(in.tellg() - start);
-    in.seekg(start);
-  }
+  const unsigned long long present = bytes_left(in);
   if (present < needed)
     return about(path, "holds less data than its header announces (" + std::to_string(present) +
                            " of " + std::to_string(needed) + " bytes).");
@@ -120,6 +125,15 @@ std::string read_text_raster(std::istream& in, const char* path, int type, unsig
                              unsigned long H, unsigned long channels, unsigned long maxval,
                              std::vector<std::uint16_t>& grey) {
   const unsigned long long count = static_cast<unsigned long long>(W) * H * channels;
+  // Before allocating: a text sample takes at least one byte and, but for a
+  // bitmap's digits, one separator before the next one, so r bytes hold at
+  // most (r + 1) / 2 samples (r for a bitmap).
+  const unsigned long long left = bytes_left(in);
+  const unsigned long long room = type == 1 ? left : (left + 1) / 2;
+  if (room < count)
+    return about(path, "holds less data than its header announces (" + std::to_string(left) +
+                           " bytes after the header, room for at most " + std::to_string(room) +
+                           " of " + std::to_string(count) + " samples).");
   grey.assign(static_cast<std::size_t>(W) * H, 0);
   std::string token;
   unsigned long long k = 0;

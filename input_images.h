@@ -35,7 +35,8 @@ cimg_library::CImg<double> load_grey_image(const char* path);
 // Returns "" on success, else a one-line message naming the file (no line
 // end) for: no PNM magic number, a malformed header, a side above
 // kMaxImageSide, a maximum value outside 1 to 65535, fewer samples than the
-// header announces, a text sample that is not a decimal integer, or a
+// header announces (refused before the raster is allocated when the file is
+// too short to hold them), a text sample that is not a decimal integer, or a
 // sample above the maximum value.
 std::string read_pnm_grey(const char* path, cimg_library::CImg<double>& image);
 

@@ -51,8 +51,16 @@ void print_no_convergence_line() {
 std::string check_output_folder(const char* prefix) {
   const std::string name = output_file_name(prefix, kMotionSuffix);
   const std::string reason = check_folder_writable(name);
-  if (reason.empty()) return "";
-  const std::string folder = folder_of(name);
-  return "Can't create files in the folder \"" + (folder.empty() ? std::string(".") : folder) +
-         "\" of the output prefix \"" + prefix + "\": " + reason;
+  if (!reason.empty()) {
+    const std::string folder = folder_of(name);
+    return "Can't create files in the folder \"" + (folder.empty() ? std::string(".") : folder) +
+           "\" of the output prefix \"" + prefix + "\": " + reason;
+  }
+  // Every output name, so that none fails once the flow is computed.
+  for (const char* suffix : {kMotionSuffix, kDataOutSuffix, kRegOutXSuffix, kRegOutYSuffix}) {
+    const std::string file = output_file_name(prefix, suffix);
+    const std::string refused = check_file_name(file);
+    if (!refused.empty()) return "Can't create the output file \"" + file + "\": " + refused;
+  }
+  return "";
 }

@@ -36,10 +36,12 @@ constexpr int kExitNoConvergence = 2;
 // The line on standard error that goes with kExitNoConvergence.
 void print_no_convergence_line();
 
-// "" when a file can be created in the folder of the output files named
-// from prefix (tried by creating and removing a temporary file there),
-// else a one-line message naming the folder, the prefix and the reason
-// (no line end).
+// "" when the output files named from prefix can be created: a file can be
+// created in their folder (tried by creating and removing a temporary file
+// there) and each of the four names fits the system's limits and is not a
+// folder (check_file_name). Else a one-line message naming the folder and
+// the prefix, or the output file, and the reason (no line end). Existing
+// outputs are left untouched.
 std::string check_output_folder(const char* prefix);
 
 #endif

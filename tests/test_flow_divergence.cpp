@@ -156,3 +156,17 @@ TEST(FieldRebuilding, OutputTooSmallIsAnAssertion) {
   const CImg<double> in(8, 8, 2, 1, 1.0);
   EXPECT_DEATH(maj_vecteurs(small, in, true), "");
 }
+
+// An empty field has no spectrum: the image library's exception, which a
+// caller can catch, not an assertion; the output is left as it was.
+TEST(FieldRebuilding, EmptyFieldRaisesTheLibraryError) {
+  const CImg<double> empty;
+  for (const bool divNul : {false, true}) {
+    SCOPED_TRACE(divNul);
+    CImg<double> out(4, 4, 2, 1, 7.0);
+    EXPECT_THROW(maj_vecteurs(out, empty, divNul), cimg_library::CImgException);
+    cimg_forXYZ(out, x, y, z) EXPECT_EQ(out(x, y, z), 7.0);
+    CImg<double> none;
+    EXPECT_THROW(maj_vecteurs(none, empty, divNul), cimg_library::CImgInstanceException);
+  }
+}

@@ -2,7 +2,10 @@
 // samples, bitmaps, colour files), its refusals, the sample limit of 1023
 // and the converter path for other formats.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -20,6 +23,20 @@ std::string bytes(std::initializer_list<int> values) {
   for (int v : values) s.push_back(static_cast<char>(v));
   return s;
 }
+
+#if !defined(__SANITIZE_ADDRESS__)
+// Reads path with the address space limited to 1 GiB, prints the message
+// on standard error and exits with 0 when the file was refused as short.
+[[noreturn]] void read_with_little_memory(const std::string& path) {
+  struct rlimit limit;
+  limit.rlim_cur = limit.rlim_max = 1UL << 30;
+  ::setrlimit(RLIMIT_AS, &limit);
+  CImg<double> img;
+  const std::string message = read_pnm_grey(path.c_str(), img);
+  std::fprintf(stderr, "%s\n", message.c_str());
+  std::exit(message.find("less data than its header announces") != std::string::npos ? 0 : 3);
+}
+#endif
 
 }  // namespace
 
@@ -76,6 +93,10 @@ TEST(InputImages, ReadsEveryPnmLayout) {
        2,
        {0, 255, 0, 255, 255, 255, 255, 255, 0, 255, 255, 255, 255, 255, 255, 255, 255, 255}},
       {"data after the raster is ignored", "P5\n1 1\n255\n" + bytes({42, 43, 44}), 1, 1, {42}},
+      // The fewest bytes that hold the samples: one-digit samples, one
+      // separator between them and none after the last.
+      {"text grey, shortest raster", "P2\n2 2\n9\n1 2 3 4", 2, 2, {1, 2, 3, 4}},
+      {"text bitmap, shortest raster", "P1\n3 1\n011", 3, 1, {255, 0, 0}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -107,7 +128,22 @@ TEST(InputImages, RefusesBrokenPnmFiles) {
       {"colour raster short", "P6\n2 1\n255\n" + std::string(4, 'c'), "(4 of 6 bytes)"},
       {"bitmap raster short", "P4\n9 2\n" + bytes({0xff, 0xff, 0xff}), "(3 of 4 bytes)"},
       {"header only", "P5\n3 2\n255\n", "(0 of 6 bytes)"},
-      {"text raster short", "P2\n2 2\n255\n1 2 3\n", "(3 of 4 samples)"},
+      {"text raster short", "P2\n2 2\n255\n1 2 3\n",
+       "less data than its header announces (6 bytes after the header, room for at most 3 of 4 "
+       "samples)"},
+      {"text raster short, found while reading", "P2\n2 2\n255\n1 2 3        \n",
+       "(3 of 4 samples)"},
+      // 21 bytes that announce 32767 x 32767 samples: refused before the
+      // raster is allocated.
+      {"text raster far too short", "P2\n32767 32767\n255\n0\n",
+       "(2 bytes after the header, room for at most 1 of 1073676289 samples)"},
+      {"colour text raster short", "P3\n2 1\n255\n1 2 3 4 5\n",
+       "(10 bytes after the header, room for at most 5 of 6 samples)"},
+      {"text bitmap one digit short", "P1\n3 2\n10101",
+       "(5 bytes after the header, room for at most 5 of 6 samples)"},
+      {"text bitmap short, found while reading", "P1\n3 2\n1 0 1\n", "(3 of 6 samples)"},
+      {"binary raster far too short", "P5\n32767 32767\n255\n" + bytes({0}),
+       "(1 of 1073676289 bytes)"},
       {"maxval 0", "P5\n1 1\n0\n" + bytes({0}),
        "maximum value 0 in its header (accepted: 1 to 65535)"},
       {"maxval above 16 bits", "P5\n1 1\n70000\n" + bytes({0, 0}), "maximum value 70000"},
@@ -136,6 +172,25 @@ TEST(InputImages, RefusesBrokenPnmFiles) {
     EXPECT_NE(message.find(dir / "img"), std::string::npos) << message;
     EXPECT_NE(message.find(c.message), std::string::npos) << message;
   }
+}
+
+// A short file that announces the largest raster is refused without taking
+// the memory of that raster (2 GiB of 16-bit samples): under an address
+// space limit of 1 GiB the reader would otherwise end by bad_alloc.
+TEST(InputImagesDeathTest, ShortRasterRefusedBeforeAllocating) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer reserves more address space than the limit";
+#else
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  ScratchDir dir("images_short_raster");
+  for (const char* content : {"P2\n32767 32767\n255\n0\n", "P3\n32767 32767\n255\n0 0 0\n",
+                              "P1\n32767 32767\n0\n", "P5\n32767 32767\n1023\n\1\2"}) {
+    SCOPED_TRACE(content);
+    write_text(dir / "img", content);
+    EXPECT_EXIT(read_with_little_memory(dir / "img"), ::testing::ExitedWithCode(0),
+                "less data than its header announces");
+  }
+#endif
 }
 
 // 1022 and 1023 mark invalid samples: an image is taken when every sample

@@ -1,6 +1,8 @@
 // Output files written whole or not at all: the temporary file and its
-// rename, the permission bits, links and devices, and every output writer
-// under a write that fails part-way (the file-size limit of the process).
+// rename, the permission bits, links and devices, every output writer
+// under a write that fails part-way (the file-size limit of the process),
+// the temporary file removed by SIGINT and SIGTERM, and the up-front check
+// of the output names against the system's name-length limits.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -8,6 +10,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -17,6 +21,8 @@
 #include "image_utils.h"
 #include "io_field.h"
 #include "output_file.h"
+#include "outputs.h"
+#include "program_run.h"
 #include "scratch_dir.h"
 
 namespace fs = std::filesystem;
@@ -185,4 +191,199 @@ TEST(OutputFileDeathTest, WritersStoppedPartWay) {
   // Without the limit the same writes succeed.
   write_pgm255(weights, const_cast<char*>(pgm.c_str()), 0.0f, 1.0f);
   EXPECT_EQ(ScratchDir::read(pgm).size(), std::string("P5\n200 100\n255\n").size() + W * H);
+}
+
+namespace {
+
+// The current handler of sig.
+void (*disposition(int sig))(int) {
+  struct sigaction now;
+  ::sigaction(sig, nullptr, &now);
+  return now.sa_handler;
+}
+
+extern "C" void someone_elses_handler(int) {}
+
+// The longest file name the folder takes.
+std::size_t name_max(const std::string& folder) {
+  const long n = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+  return n > 0 ? static_cast<std::size_t>(n) : NAME_MAX;
+}
+
+}  // namespace
+
+// SIGINT or SIGTERM while an output is being written: the temporary file
+// is removed, the earlier complete file keeps its contents, and the program
+// ends with 128 + the signal number. Two writers at once lose both files.
+TEST(OutputFileDeathTest, SignalWhileWritingRemovesTheTemporaryFile) {
+  GTEST_FLAG_SET(death_test_style, "fast");  // the child writes into this folder
+  ScratchDir dir;
+  dir.write("UV_HS.motion", "earlier complete file");
+  const std::string big(1 << 20, 'x');
+  struct Case {
+    int sig, status;
+    bool nested;
+  };
+  for (const Case c : {Case{SIGTERM, 143, false}, Case{SIGINT, 130, false},
+                       Case{SIGTERM, 143, true}}) {
+    SCOPED_TRACE(c.sig);
+    EXPECT_EXIT(
+        {
+          OutputFile f(dir.file("UV_HS.motion"));
+          OutputFile g(dir.file(c.nested ? "second.pgm" : "unused"));
+          if (!c.nested) g.discard();
+          std::fwrite(big.data(), 1, big.size(), f.stream());
+          std::fwrite(big.data(), 1, big.size(), g.ok() ? g.stream() : f.stream());
+          if (entries(dir.file("")).size() != (c.nested ? 3u : 2u)) std::exit(3);
+          std::raise(c.sig);  // half-way through the writes
+          std::fwrite(big.data(), 1, big.size(), f.stream());
+          f.commit();
+          std::exit(4);
+        },
+        ::testing::ExitedWithCode(c.status), "");
+    EXPECT_EQ(entries(dir.file("")), std::vector<std::string>{"UV_HS.motion"});
+    EXPECT_EQ(ScratchDir::read(dir.file("UV_HS.motion")), "earlier complete file");
+  }
+  // Through a writer of the program: a signal once the file is complete
+  // finds the default disposition again and ends the process by the signal.
+  EXPECT_EXIT(
+      {
+        std::vector<float> U(64, 0.5f);
+        write_champ(U.data(), U.data(), 8, 8, dir.file("UV_HS.motion").c_str());
+        std::raise(SIGTERM);
+        std::exit(4);
+      },
+      ::testing::KilledBySignal(SIGTERM), "");
+  EXPECT_EQ(entries(dir.file("")), std::vector<std::string>{"UV_HS.motion"});
+  EXPECT_EQ(ScratchDir::read(dir.file("UV_HS.motion")).substr(0, 4), "8 8\n");
+}
+
+// The handler takes over only from the default disposition, while a
+// temporary file exists: an ignored signal stays ignored, another handler
+// stays in charge, and each is back once the file is committed.
+TEST(OutputFile, SignalHandlerOnlyOverTheDefault) {
+  ScratchDir dir;
+  struct sigaction saved_int, saved_term;
+  ::sigaction(SIGINT, nullptr, &saved_int);
+  ::sigaction(SIGTERM, nullptr, &saved_term);
+  ::signal(SIGINT, SIG_IGN);
+  ::signal(SIGTERM, someone_elses_handler);
+  {
+    OutputFile f(dir.file("a.txt"));
+    ASSERT_TRUE(f.ok());
+    EXPECT_EQ(disposition(SIGINT), SIG_IGN);
+    EXPECT_EQ(disposition(SIGTERM), someone_elses_handler);
+    std::raise(SIGINT);  // ignored: the write goes on
+    EXPECT_TRUE(f.commit());
+  }
+  EXPECT_EQ(ScratchDir::read(dir.file("a.txt")), "");
+  ::signal(SIGINT, SIG_DFL);
+  ::signal(SIGTERM, SIG_DFL);
+  {
+    OutputFile f(dir.file("b.txt"));
+    EXPECT_NE(disposition(SIGINT), SIG_DFL);
+    EXPECT_NE(disposition(SIGTERM), SIG_DFL);
+    {
+      OutputFile g(dir.file("c.txt"));
+      EXPECT_TRUE(g.commit());
+    }
+    EXPECT_NE(disposition(SIGTERM), SIG_DFL);  // f's file still exists
+    EXPECT_TRUE(f.commit());
+  }
+  EXPECT_EQ(disposition(SIGINT), SIG_DFL);
+  EXPECT_EQ(disposition(SIGTERM), SIG_DFL);
+  {
+    OutputFile bad(dir.file("none/x.txt"));  // no temporary file: nothing installed
+    EXPECT_FALSE(bad.ok());
+    EXPECT_EQ(disposition(SIGTERM), SIG_DFL);
+  }
+  ::sigaction(SIGINT, &saved_int, nullptr);
+  ::sigaction(SIGTERM, &saved_term, nullptr);
+}
+
+// Name limits, read without creating anything: the last component against
+// the folder's NAME_MAX, the whole path against PATH_MAX, and a folder in
+// place of the file.
+TEST(OutputFile, FileNameCheck) {
+  ScratchDir dir;
+  const std::size_t limit = name_max(dir.file(""));
+  fs::create_directories(dir.file("sub"));
+  struct Case {
+    const char* what;
+    std::string path;
+    std::string reason;  // "" when the name is fine
+  };
+  const Case cases[] = {
+      {"short name", dir.file("UV_HS.motion"), ""},
+      {"name of NAME_MAX bytes", dir.file(std::string(limit, 'n')), ""},
+      {"name one byte too long", dir.file(std::string(limit + 1, 'n')),
+       "File name too long (a name of " + std::to_string(limit + 1) +
+           " bytes; the folder takes names of at most " + std::to_string(limit) + ")"},
+      {"bare name in the current folder", std::string(name_max(".") + 1, 'n'), "File name too long"},
+      {"path of PATH_MAX bytes", dir.file("") + std::string(PATH_MAX - dir.file("").size(), 'p'),
+       "File name too long (a path of " + std::to_string(PATH_MAX) + " bytes"},
+      {"existing folder", dir.file("sub"), "Is a directory"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string reason = check_file_name(c.path);
+    if (c.reason.empty())
+      EXPECT_EQ(reason, "");
+    else
+      EXPECT_EQ(reason.substr(0, c.reason.size()), c.reason) << reason;
+  }
+  EXPECT_EQ(entries(dir.file("")), std::vector<std::string>{"sub"});
+}
+
+// A prefix whose last component fits with the motion file's 12-byte suffix
+// but not with the 16 bytes of the weight images: refused up front, naming
+// the first weight image; nothing is created and an earlier output stays.
+TEST(Outputs, EveryOutputNameCheckedUpFront) {
+  ScratchDir dir;
+  const std::size_t limit = name_max(dir.file(""));
+  const std::string fits = dir.file(std::string(limit - 16, 'r'));
+  const std::string too_long = dir.file(std::string(limit - 14, 'r'));
+  dir.write(std::string(limit - 14, 'r') + "UV_HS.motion", "earlier run");
+  EXPECT_EQ(check_output_folder(fits.c_str()), "");
+  EXPECT_EQ(check_output_folder(too_long.c_str()),
+            "Can't create the output file \"" + too_long +
+                "UV_HSDataOut.pgm\": File name too long (a name of " + std::to_string(limit + 2) +
+                " bytes; the folder takes names of at most " + std::to_string(limit) + ")");
+  fs::create_directories(fits + "UV_HSRegOutY.pgm");
+  EXPECT_EQ(check_output_folder(fits.c_str()),
+            "Can't create the output file \"" + fits + "UV_HSRegOutY.pgm\": Is a directory");
+  EXPECT_EQ(entries(dir.file("")),
+            (std::vector<std::string>{std::string(limit - 16, 'r') + "UV_HSRegOutY.pgm",
+                                      std::string(limit - 14, 'r') + "UV_HS.motion"}));
+  EXPECT_EQ(ScratchDir::read(too_long + "UV_HS.motion"), "earlier run");
+}
+
+// The program refuses such a prefix before computing: exit status 1, the
+// message on standard error, the earlier motion file untouched, no output.
+TEST(Outputs, ProgramRefusesATooLongOutputNameBeforeComputing) {
+  velmora_test::ScratchDir dir("outputs_name_length");
+  const std::string folder = dir.path().string();
+  const std::size_t limit = name_max(folder);
+  const std::string leaf(limit - 14, 'r');
+  velmora_test::Grey g{16, 16, std::vector<double>(256)};
+  for (int k = 0; k < 256; ++k) g.v[k] = (k * 37) % 256;
+  velmora_test::write_pgm(dir / "a.pgm", g, 255);
+  velmora_test::write_pgm(dir / "b.pgm", g, 255);
+  velmora_test::write_list(dir / "list", dir / "a.pgm", dir / "b.pgm", dir / leaf);
+  velmora_test::write_text(dir / (leaf + "UV_HS.motion"), "earlier run");
+  const velmora_test::RunResult r = velmora_test::run_program(
+      folder, {"-inPath", dir / "list", "-dx", "16", "-dy", "16", "-Dx", "16", "-Dy", "16"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("Can't create the output file \"" + dir / leaf +
+                       "UV_HSDataOut.pgm\": File name too long"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(r.out.find("****"), std::string::npos) << r.out;  // no level started
+  EXPECT_EQ(velmora_test::read_text(dir / (leaf + "UV_HS.motion")), "earlier run");
+  for (const auto& e : fs::directory_iterator(folder)) {
+    const std::string name = e.path().filename().string();
+    EXPECT_TRUE(name == "a.pgm" || name == "b.pgm" || name == "list" ||
+                name == leaf + "UV_HS.motion" || name.rfind("velmora.", 0) == 0)
+        << name;
+  }
 }

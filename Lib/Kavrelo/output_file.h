@@ -5,6 +5,10 @@
 // A final name that is a symbolic link to a file is replaced at the link's
 // target; one that names an existing file other than a regular one (a
 // device, a pipe) is written to directly, as it cannot be replaced.
+// While a temporary file exists, SIGINT and SIGTERM (when their disposition
+// is the default one) remove it before ending the program with exit status
+// 128 + the signal number (130, 143); the previous dispositions are put back
+// when no temporary file is left.
 #ifndef VELMORA_OUTPUT_FILE_H
 #define VELMORA_OUTPUT_FILE_H
 
@@ -40,8 +44,13 @@ class OutputFile {
   void discard();
 
  private:
+  // Renames (commit) or removes the temporary file, and forgets it for the
+  // signal handler; returns the result of the rename or unlink.
+  int release_temp(bool rename);
+
   std::string path_, temp_;  // temp_ is empty when writing to path_ directly
   std::FILE* stream_ = nullptr;
+  int slot_ = -1;  // where the signal handler finds temp_ (-1: not there)
 };
 
 // Folder part of path, up to and including its last '/' ("" for a bare
@@ -51,5 +60,11 @@ std::string folder_of(const std::string& path);
 // "" when a file can be created in the folder of path (tried by creating
 // and removing a temporary file there), else the system's reason.
 std::string check_folder_writable(const std::string& path);
+
+// "" when path can be created as a file once its folder exists: the whole
+// path fits in PATH_MAX and its last component in the folder's file-name
+// limit, and path is not an existing folder; else the reason (no line end).
+// Reads only: nothing is created, truncated or removed.
+std::string check_file_name(const std::string& path);
 
 #endif
