@@ -329,9 +329,9 @@ TEST(InputFuzz, EveryRunEndsCleanly) {
     std::string what;
     const bool uvinit = m.below(3) == 0;
     if (uvinit) in.options.insert(in.options.end(), {"-UVinit", "true"});
-    // One case in eight: a 10-bit pair whose first mutation puts markers in
+    // One case in twelve: a 10-bit pair whose first mutation puts markers in
     // image 1 or image 2; its image mutations are markers too.
-    const bool tenBit = m.below(8) == 0;
+    const bool tenBit = m.below(12) == 0;
     if (tenBit) {
       in.image1 = pgm10_bytes(0.0);
       in.image2 = pgm10_bytes(0.5);
