@@ -15,23 +15,35 @@ constexpr int kFirstJudgedOrder2Iteration = 3;
 // Consecutive strikes that end a level.
 constexpr double kStrikesToStop = 3.0;
 
+// Consecutive barren iterations that end a level.
+constexpr int kBarrenIterationsToStop = 3;
+
+// Whether an estimator handed back the value it was given (bit for bit,
+// a given NaN included): it does so when its own update is negative or
+// not a number.
+bool returned_unchanged(double given, double returned) {
+  return returned == given || (std::isnan(given) && std::isnan(returned));
+}
+
 // The separate updates: beta at the current alpha, then alpha with the new
 // beta. Returns d.
 double separate_updates(const RunParameters& p, const RunSetup& s, HyperParameters& h,
-                        const LevelState& level) {
+                        const LevelState& level, EstimateOutcome& outcome) {
   const int l = level.resol;
   double d = 0.0;
   if (p.sigmaBetaEstim)
-    adopt_estimate("beta", h.beta,
-                   evidence_betaHS(s.pyrXinc[l], s.pyrf_x[l], s.pyrf_y[l], s.pyrf_t[l],
-                                   s.pyrOut[l], level.reg_out, h.alpha, p.nbIt, p.tol, 1.0,
-                                   p.periodic));
+    outcome.record(adopt_estimate(
+        "beta", h.beta,
+        evidence_betaHS(s.pyrXinc[l], s.pyrf_x[l], s.pyrf_y[l], s.pyrf_t[l], s.pyrOut[l],
+                        level.reg_out, h.alpha, p.nbIt, p.tol, 1.0, p.periodic)));
   if (p.sigmaAlphaEstim) {
     const double alpha_tmp = h.alpha;
-    adopt_estimate("alpha", h.alpha,
-                   evidence_alphaHS(s.pyrXtil[l] + s.pyrXinc[l], s.pyrf_x[l], s.pyrf_y[l],
-                                    s.pyrf_t[l], s.pyrOut[l], level.reg_out, h.alpha, h.beta,
-                                    p.nbIt, p.tol, 1.0, p.periodic));
+    const double estimate =
+        evidence_alphaHS(s.pyrXtil[l] + s.pyrXinc[l], s.pyrf_x[l], s.pyrf_y[l], s.pyrf_t[l],
+                         s.pyrOut[l], level.reg_out, h.alpha, h.beta, p.nbIt, p.tol, 1.0,
+                         p.periodic);
+    const bool taken = adopt_estimate("alpha", h.alpha, estimate);
+    outcome.record(taken && !returned_unchanged(alpha_tmp, estimate));
     d = std::fabs(alpha_tmp - h.alpha);
   }
   return d;
@@ -61,11 +73,11 @@ JointEstimator joint_estimator(const RunParameters& p) {
 }
 
 double hyperparameter_step(const RunParameters& p, const RunSetup& s, HyperParameters& h,
-                           const LevelState& level) {
+                           const LevelState& level, EstimateOutcome& outcome) {
   const int l = level.resol;
   const JointEstimator joint = joint_estimator(p);
   if (l != 0 || !(p.sigmaRobEstim || p.sigmaRegRobEstim) || joint == JointEstimator::None)
-    return separate_updates(p, s, h, level);
+    return separate_updates(p, s, h, level, outcome);
 
   // Joint update of alpha, beta and the robust factors at the finest level.
   const CImg<double>&UVinc = s.pyrXinc[l], &UVtil = s.pyrXtil[l];
@@ -87,18 +99,25 @@ double hyperparameter_step(const RunParameters& p, const RunSetup& s, HyperParam
           h.alpha, h.beta, p.nbIt, p.tol, h.FactorRobParam, p.periodic));
       break;
   }
-  const double alpha_tmp = h.alpha;
-  if (p.sigmaAlphaEstim)
-    adopt_estimate("alpha", h.alpha, ml[0]);
-  else
+  // The joint estimator returns the alpha, beta and factors it was given
+  // for the updates that came out negative or not a number.
+  const double alpha_tmp = h.alpha, beta_tmp = h.beta;
+  if (p.sigmaAlphaEstim) {
+    const bool taken = adopt_estimate("alpha", h.alpha, ml[0]);
+    outcome.record(taken && !returned_unchanged(alpha_tmp, ml[0]));
+  } else {
     std::cout << "(No alpha estimation)" << std::endl;
-  if (p.sigmaBetaEstim)
-    adopt_estimate("beta", h.beta, ml[1]);
-  else
+  }
+  if (p.sigmaBetaEstim) {
+    const bool taken = adopt_estimate("beta", h.beta, ml[1]);
+    outcome.record(taken && !returned_unchanged(beta_tmp, ml[1]));
+  } else {
     std::cout << "(No beta estimation)" << std::endl;
+  }
   const double d = std::fabs(alpha_tmp - h.alpha);
   const bool alphaSettled = d < kRobustAdoptionFraction * h.alpha;
   if (p.sigmaRobEstim && p.norm != 2.0 && alphaSettled) {
+    outcome.record(!returned_unchanged(h.FactorRobParam, ml[2]));
     h.FactorRobParam = ml[2];
     h.sigma_obs_tmp = h.sigma_obs;
     if (p.norm == 0.0)
@@ -107,6 +126,7 @@ double hyperparameter_step(const RunParameters& p, const RunSetup& s, HyperParam
       h.sigma_obs = 0.5 / h.FactorRobParam;
   }
   if (p.sigmaRegRobEstim && p.normRegRob == 0 && alphaSettled) {
+    outcome.record(!returned_unchanged(h.FactorRobParam_reg, ml[3]));
     h.FactorRobParam_reg = ml[3];
     h.sigma_reg_tmp = h.sigma_reg;
     h.sigma_reg = 1.0 / std::sqrt(h.FactorRobParam_reg);
@@ -138,5 +158,18 @@ bool three_strike_rule(LevelState& level) {
   level.countConv += 1.0;
   if (level.countConv < kStrikesToStop) return false;
   std::cout << "CONVERGENCE " << level.countConv << " ... " << std::endl;
+  return true;
+}
+
+bool no_adoption_rule(LevelState& level, const EstimateOutcome& outcome) {
+  if (outcome.attempted == 0) return false;
+  if (outcome.adopted > 0) {
+    level.barrenIterations = 0;
+    return false;
+  }
+  ++level.barrenIterations;
+  if (level.barrenIterations < kBarrenIterationsToStop) return false;
+  std::cout << "No estimate adopted in " << level.barrenIterations
+            << " consecutive iterations: the level ends" << std::endl;
   return true;
 }

@@ -1,7 +1,8 @@
 // The two Bayesian steps of the per-level iteration: the hyper-parameter
 // step (evidence updates of beta, alpha and, at the finest level, the
 // robust parameters) and the evidence step (negative log-evidence of the
-// first- and second-order priors) with its three-strike stopping rule.
+// first- and second-order priors) with its three-strike stopping rule, and
+// the rule that ends a level whose estimates can no longer be adopted.
 #ifndef VELMORA_HYPERPARAMETER_STEPS_H
 #define VELMORA_HYPERPARAMETER_STEPS_H
 
@@ -26,9 +27,32 @@ JointEstimator joint_estimator(const RunParameters& p);
 // that are estimated, with their sigmas and previous sigmas, while alpha
 // moves by less than a tenth of its new value.
 // An alpha or beta estimate is adopted only when it is finite and positive
-// (see adopt_estimate). Returns d = |alpha before - alpha after|.
+// (see adopt_estimate). Returns d = |alpha before - alpha after|, and
+// records in outcome which estimates were attempted and adopted.
+//
+// Attempted: alpha with -sigmaAlphaEstim and beta with -sigmaBetaEstim, in
+// both kinds of update (without its flag a value is not estimated, even
+// when the joint estimator computes one); tau_d and tau_r in the joint
+// update when their flags and norms ask for them and alpha moved by less
+// than a tenth of its new value, the condition under which they are taken
+// (otherwise they are not attempted in that iteration).
+// Kept rather than adopted: an alpha or beta that adopt_estimate refuses;
+// an alpha from evidence_alphaHS or from the joint update, a beta from the
+// joint update, or a tau_d or tau_r, that is bit for bit the value the
+// estimator was given: the estimators return that value when their own
+// update is negative or not a number. (The beta of evidence_betaHS is not
+// given the current beta, so only adopt_estimate can keep it.) An estimate
+// that lands exactly on the value given counts as kept: it moves nothing.
+struct EstimateOutcome {
+  int attempted = 0;
+  int adopted = 0;
+  void record(bool wasAdopted) {
+    ++attempted;
+    if (wasAdopted) ++adopted;
+  }
+};
 double hyperparameter_step(const RunParameters& p, const RunSetup& s, HyperParameters& h,
-                           const LevelState& level);
+                           const LevelState& level, EstimateOutcome& outcome);
 
 // Evidence step, run after the progress line and before the iteration
 // count is incremented: level.currentEvidence1 and currentEvidence2, the
@@ -44,6 +68,17 @@ void evidence_step(const RunParameters& p, const RunSetup& s, const HyperParamet
 // third consecutive strike prints "CONVERGENCE 3 ... " and returns true:
 // the iteration ends at once.
 bool three_strike_rule(LevelState& level);
+
+// Barren-iteration rule, run after the three-strike rule. An iteration is
+// barren when it attempted estimates and adopted none of them (see
+// EstimateOutcome). An iteration that adopts one restarts the count; one
+// that attempts none (no estimation flag at this level) leaves it as it
+// is. The third consecutive barren iteration prints "No estimate adopted
+// in 3 consecutive iterations: the level ends" and returns true: the
+// iteration ends at once. Without it, a level whose estimates are all
+// refused (a constant image pair, for instance, whose evidence is -inf and
+// never strikes) would run to its cap without ever moving.
+bool no_adoption_rule(LevelState& level, const EstimateOutcome& outcome);
 
 // current = estimate when the estimate is a finite positive number (a data
 // precision or a regularisation weight must be); otherwise current is kept

@@ -202,15 +202,17 @@ void iterate_level(const RunParameters& p, RunSetup& s, HyperParameters& h, Leve
     // Re-weighting passes (robust norms).
     reweighting_passes(p, s, h, level);
     // Hyper-parameter step.
-    const double d = hyperparameter_step(p, s, h, level);
+    EstimateOutcome estimates;
+    const double d = hyperparameter_step(p, s, h, level, estimates);
     // Convergence test.
     level.conv = level_converged(p, h, l, d);
     // Progress line.
     print_progress_line(h);
-    // Evidence step, then the three-strike rule.
+    // Evidence step, then the three-strike and the barren-iteration rules.
     evidence_step(p, s, h, level);
     ++level.count;
     if (three_strike_rule(level)) break;
+    if (no_adoption_rule(level, estimates)) break;
   }
 }
 

@@ -43,6 +43,9 @@ struct LevelState {
   double currentEvidence1 = 0.0, currentEvidence2 = 0.0;
   double currentEvidenceMin1 = 1e30, currentEvidenceMin2 = 1e30;
   double countConv = 0.0;
+  // Consecutive iterations in which no attempted estimate was adopted
+  // (0 in a new LevelState, that is at every level start).
+  int barrenIterations = 0;
 };
 
 // Iteration cap of level resol: maxItCount * 100^-resol truncated towards
@@ -65,7 +68,8 @@ LevelState start_level(const RunParameters& p, RunSetup& s, HyperParameters& h, 
 // The iteration of the level: data weights (kept at 0 where the level
 // start excluded the data term), level solve, re-weighting
 // passes, hyper-parameter step, convergence test, progress line, evidence
-// step; runs at least once, until convergence, the cap or the evidence rule.
+// step; runs at least once, until convergence, the cap, the evidence rule or
+// the third iteration in a row in which no estimate could be adopted.
 void iterate_level(const RunParameters& p, RunSetup& s, HyperParameters& h, LevelState& level,
                    const RunDisplay& display);
 

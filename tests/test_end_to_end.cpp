@@ -635,6 +635,7 @@ struct LevelTrace {
   int evidenceLines = 0;
   int noAlphaLines = 0, noBetaLines = 0;
   bool thirdStrike = false;
+  int noAdoptionLines = 0;  // the level ended with no estimate adopted
 };
 
 bool ends_with(const std::string& s, const std::string& tail) {
@@ -663,6 +664,8 @@ std::vector<LevelTrace> level_traces(const std::string& out) {
       ++levels.back().evidenceLines;
     } else if (line == "CONVERGENCE 3 ... ") {
       levels.back().thirdStrike = true;
+    } else if (line == "No estimate adopted in 3 consecutive iterations: the level ends") {
+      ++levels.back().noAdoptionLines;
     }
   }
   return levels;
@@ -778,6 +781,55 @@ TEST(EndToEnd, RobustFactorWithoutAlphaAndBeta) {
   EXPECT_EQ(lv.noBetaLines, n);
   for (double a : lv.alphas) EXPECT_EQ(a, 10.0);
   EXPECT_NE(lv.sigmaD[0], 50.0) << r.out;
+}
+
+// A constant pair, with robust factors estimated: no estimate can be
+// adopted (zero derivatives make the new beta infinite and every factor
+// step not a number), the evidence is -inf and never strikes. The coarser
+// levels end on alpha's unchanged value after one iteration; the finest
+// level ends after its third iteration without an adopted estimate,
+// instead of running to its cap of 1000. The flow stays zero.
+TEST(EndToEnd, ConstantPairEndsWhenNoEstimateIsAdopted) {
+  ScratchDir dir("e2e_constant");
+  const int W = 64, H = 64;
+  Grey flat;
+  flat.width = W;
+  flat.height = H;
+  flat.v.assign(static_cast<std::size_t>(W) * H, 100.0);
+  write_pgm(dir / "flat.pgm", flat, 255);
+  write_list(dir / "list", dir / "flat.pgm", dir / "flat.pgm", dir / "");
+  const std::vector<std::vector<std::string>> optionSets = {
+      {"-norm", "1", "-sigmaRobEstim", "true"},
+      {"-norm", "0", "-sigmaRobEstim", "true", "-normRegRob", "0", "-sigmaRegRobEstim", "true",
+       "-sigmaAlphaEstim", "true", "-sigmaBetaEstim", "true"},
+  };
+  for (const auto& options : optionSets) {
+    SCOPED_TRACE(options[1] + " " + options.back());
+    const auto start = std::chrono::steady_clock::now();
+    const RunResult r = run_program(
+        dir.path(), with(with({"-inPath", dir / "list", "-nbItTrace", "4"}, options),
+                         tile_options(W, H)));
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<LevelTrace> levels = level_traces(r.out);
+    ASSERT_EQ(levels.size(), 3u) << r.out;
+    EXPECT_EQ(levels[0].alphas.size(), 1u);
+    EXPECT_EQ(levels[1].alphas.size(), 1u);
+    EXPECT_EQ(levels[0].noAdoptionLines + levels[1].noAdoptionLines, 0);
+    const LevelTrace& finest = levels[2];
+    EXPECT_EQ(finest.alphas.size(), 3u) << r.out;
+    EXPECT_EQ(finest.noAdoptionLines, 1) << r.out;
+    EXPECT_FALSE(finest.thirdStrike);
+    for (double a : finest.alphas) EXPECT_EQ(a, 10.0);
+    double mu = NAN, mv = NAN;
+    mean_flow(dir / "UV_HS.motion", 0, mu, mv);
+    EXPECT_EQ(mu, 0.0);
+    EXPECT_EQ(mv, 0.0);
+    // Three levels of at most three iterations: seconds even in the
+    // sanitizer build, where a run to the cap would take hours.
+    EXPECT_LT(seconds, 120.0);
+  }
 }
 
 // With alpha and beta estimated too, the robust factor is adopted only in

@@ -1,6 +1,8 @@
 // The driver's Bayesian steps: the three-strike rule on sequences of
-// negative log-evidences, and the rule that adopts an estimate of alpha or
-// beta only when it is a finite positive number.
+// negative log-evidences, the rule that ends a level after three
+// iterations without an adopted estimate, which estimates a step attempts
+// and keeps, and the rule that adopts an estimate of alpha or beta only
+// when it is a finite positive number.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,6 +12,8 @@
 
 #include "hyperparameter_steps.h"
 #include "level_loop.h"
+#include "run_parameters.h"
+#include "run_setup.h"
 
 namespace {
 
@@ -57,6 +61,170 @@ TEST(ThreeStrikeRule, TableOfEvidenceSequences) {
     std::string out;
     EXPECT_EQ(run_rule(c, out), c.stopsAt);
     EXPECT_EQ(out, c.stopsAt ? "CONVERGENCE 3 ... \n" : "");
+  }
+}
+
+namespace {
+
+// One iteration as the two stopping rules see it.
+struct Iteration {
+  double e1, e2;          // evidences of orders 1 and 2
+  int attempted, adopted;  // estimates of the hyper-parameter step
+};
+
+struct StopCase {
+  const char* name;
+  std::vector<Iteration> iterations;
+  int stopsAt;       // iteration at which a rule ends the level, 0 never
+  const char* line;  // what the rules print
+};
+
+// Runs both rules as the level loop does: evidences, count += 1, the
+// three-strike rule, then the barren-iteration rule.
+int run_rules(const StopCase& c, std::string& out) {
+  LevelState level;
+  testing::internal::CaptureStdout();
+  int stop = 0;
+  for (std::size_t i = 0; i < c.iterations.size() && stop == 0; ++i) {
+    const Iteration& it = c.iterations[i];
+    level.currentEvidence1 = it.e1;
+    level.currentEvidence2 = it.e2;
+    EstimateOutcome outcome;
+    for (int k = 0; k < it.attempted; ++k) outcome.record(k < it.adopted);
+    ++level.count;
+    if (three_strike_rule(level) || no_adoption_rule(level, outcome)) stop = level.count;
+  }
+  out = testing::internal::GetCapturedStdout();
+  return stop;
+}
+
+}  // namespace
+
+TEST(StoppingRules, BarrenIterationsBesideTheThreeStrikeRule) {
+  const double inf = std::numeric_limits<double>::infinity();
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const char* barren = "No estimate adopted in 3 consecutive iterations: the level ends\n";
+  const char* strike = "CONVERGENCE 3 ... \n";
+  const Iteration keptInf = {-inf, -inf, 1, 0};  // a constant pair: nothing moves
+  const std::vector<StopCase> cases = {
+      {"evidence -inf, every estimate kept", {keptInf, keptInf, keptInf, keptInf}, 3, barren},
+      {"evidence not a number, three estimates kept",
+       {{nan, nan, 3, 0}, {nan, nan, 3, 0}, {nan, nan, 3, 0}},
+       3,
+       barren},
+      {"one estimate of three adopted is enough",
+       {{-inf, -inf, 3, 1}, {-inf, -inf, 3, 1}, {-inf, -inf, 3, 1}, {-inf, -inf, 3, 1}},
+       0,
+       ""},
+      {"a good iteration restarts the count",
+       {keptInf, keptInf, {-inf, -inf, 1, 1}, keptInf, keptInf, keptInf, keptInf},
+       6,
+       barren},
+      {"an iteration without estimates is not counted",
+       {keptInf, keptInf, {-inf, -inf, 0, 0}, keptInf, keptInf},
+       4,
+       barren},
+      {"no estimate attempted at all: never",
+       {{10, 5, 0, 0}, {9, 4, 0, 0}, {8, 3, 0, 0}, {7, 2, 0, 0}, {6, 1, 0, 0}},
+       0,
+       ""},
+      {"estimates adopted, evidence rising: the three-strike rule",
+       {{10, 5, 2, 2}, {11, 4, 2, 2}, {12, 3, 2, 1}, {13, 2, 2, 2}, {14, 1, 2, 2}},
+       4,
+       strike},
+      {"strikes and barren iterations interleaved: neither count reaches 3",
+       {{10, 5, 1, 1}, {11, 5, 1, 0}, {12, 5, 1, 0}, {9, 5, 1, 1}, {13, 5, 1, 0}, {8, 5, 1, 0},
+        {7, 5, 1, 1}},
+       0,
+       ""},
+      {"barren from the first iteration, strikes from the second: barren first",
+       {{10, 5, 1, 0}, {11, 5, 1, 0}, {12, 5, 1, 0}, {13, 5, 1, 0}},
+       3,
+       barren},
+      {"both third at the same iteration: the three-strike rule ends it",
+       {{10, 5, 1, 1}, {11, 5, 1, 0}, {12, 5, 1, 0}, {13, 5, 1, 0}},
+       4,
+       strike},
+  };
+  for (const StopCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string out;
+    EXPECT_EQ(run_rules(c, out), c.stopsAt);
+    EXPECT_EQ(out, c.line);
+  }
+}
+
+namespace {
+
+// Level resol of side n whose images are constant: zero derivatives and
+// temporal difference, data weights 1, link weights 1, zero flow.
+struct ConstantLevel {
+  RunSetup s;
+  LevelState level;
+  ConstantLevel(int n, int resol) {
+    const cimg_library::CImg<double> zero(n, n, 1, 1, 0.0), flow(n, n, 2, 1, 0.0);
+    const unsigned slots = static_cast<unsigned>(resol) + 1;
+    s.pyrf_x.assign(slots, zero);
+    s.pyrf_y.assign(slots, zero);
+    s.pyrf_t.assign(slots, zero);
+    s.pyrOut.assign(slots, cimg_library::CImg<double>(n, n, 1, 1, 1.0));
+    s.pyrXtil.assign(slots, flow);
+    s.pyrXinc.assign(slots, flow);
+    level.resol = resol;
+    level.reg_out.assign(2, n, n, 1, 1, 1.0);
+  }
+};
+
+}  // namespace
+
+// Which estimates the hyper-parameter step attempts, on a constant level
+// where none can be adopted: E_d = 0 makes the new beta infinite (gamma_d
+// = Nmask, the data block being zero), the zero total flow gives E_r = 0
+// so the new alpha is kept or infinite, and the robust factors' steps
+// multiply that infinite beta (or alpha) by zero sums: not a number, kept.
+TEST(HyperparameterStep, AttemptedEstimatesAreKeptOnAConstantLevel) {
+  const struct {
+    const char* name;
+    double norm;
+    int normRegRob;
+    bool rob, regRob, alpha, beta;
+    int resol;
+    int attempted;
+  } cases[] = {
+      {"quasi-TV factor alone", 1, 2, true, false, false, false, 0, 1},
+      {"Leclerc factor alone", 0, 2, true, false, false, false, 0, 1},
+      {"quasi-TV factor with alpha and beta", 1, 2, true, false, true, true, 0, 3},
+      {"smoothness factor alone", 2, 0, false, true, false, false, 0, 1},
+      {"both factors with beta", 0, 0, true, true, false, true, 0, 3},
+      {"separate alpha at level 1", 1, 2, true, false, true, false, 1, 1},
+      {"separate alpha and beta at level 0", 2, 2, false, false, true, true, 0, 2},
+      {"no estimation flag", 2, 2, false, false, false, false, 0, 0},
+      {"robust flag at level 1 only", 1, 2, true, false, false, false, 1, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    RunParameters p;
+    p.norm = c.norm;
+    p.normRegRob = c.normRegRob;
+    p.sigmaRobEstim = c.rob;
+    p.sigmaRegRobEstim = c.regRob;
+    p.sigmaAlphaEstim = c.alpha;
+    p.sigmaBetaEstim = c.beta;
+    p.nbIt = 2;
+    ConstantLevel lv(8, c.resol);
+    HyperParameters h = initial_hyperparameters(p);
+    const HyperParameters before = h;
+    EstimateOutcome outcome;
+    testing::internal::CaptureStdout();
+    const double d = hyperparameter_step(p, lv.s, h, lv.level, outcome);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(outcome.attempted, c.attempted);
+    EXPECT_EQ(outcome.adopted, 0);
+    EXPECT_EQ(d, 0.0);
+    EXPECT_EQ(h.alpha, before.alpha);
+    EXPECT_EQ(h.beta, before.beta);
+    EXPECT_EQ(h.FactorRobParam, before.FactorRobParam);
+    EXPECT_EQ(h.FactorRobParam_reg, before.FactorRobParam_reg);
   }
 }
 

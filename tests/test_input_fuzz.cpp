@@ -1,6 +1,8 @@
 // A mutation loop over the program's inputs: a valid 16 x 16 image pair, an
 // initial field, a list file and a command line, each case changing a few
-// bytes, lines or option values with a fixed seed. Every run must end
+// bytes, lines or option values with a fixed seed. A share of the cases
+// runs a 10-bit pair with invalid-sample markers (1022, 1023): single
+// samples, blocks, or a whole image of markers. Every run must end
 // cleanly: a refusal with exit status 1 and a message, a run whose finest
 // solve failed with status 2 and its line, or a successful run with
 // complete outputs free of values that are not numbers. No crash, no
@@ -30,6 +32,32 @@ std::string pgm_bytes(double shift) {
       s.push_back(static_cast<char>(static_cast<unsigned char>(std::lround(v))));
     }
   return s;
+}
+
+// The same pair as a 10-bit image: samples times 4 (at most 1020, so that
+// no sample is a marker), two bytes each, most significant first.
+std::string pgm10_bytes(double shift) {
+  const std::string eight = pgm_bytes(shift);
+  const std::size_t header = eight.size() - kSide * kSide;
+  std::string s = "P5\n16 16\n1023\n";
+  for (std::size_t k = header; k < eight.size(); ++k) {
+    const int v = 4 * static_cast<unsigned char>(eight[k]);
+    s.push_back(static_cast<char>(v >> 8));
+    s.push_back(static_cast<char>(v & 0xff));
+  }
+  return s;
+}
+
+// Length of the header of an image as the mutations see it: up to the end
+// of its third line (the maxval line of the base images), at most the
+// whole file.
+int header_length(const std::string& s) {
+  std::size_t at = 0;
+  for (int line = 0; line < 3 && at < s.size(); ++line) {
+    const std::size_t end = s.find('\n', at);
+    at = end == std::string::npos ? s.size() : end + 1;
+  }
+  return static_cast<int>(at);
 }
 
 std::vector<std::string> field_lines() {
@@ -98,10 +126,11 @@ class Mutator {
   int below(int n) { return std::uniform_int_distribution<int>(0, n - 1)(gen_); }
   const std::string& token() { return kTokens[below(static_cast<int>(kTokens.size()))]; }
 
-  // Overwrites, inserts or removes bytes, mostly in the header, or cuts the file.
+  // Overwrites, inserts or removes bytes, mostly in the header, or cuts the
+  // file (an earlier mutation may have left it short or empty).
   std::string image(std::string s, std::string& what) {
-    const int header = static_cast<int>(s.find("255\n") + 4);
-    switch (below(5)) {
+    const int header = header_length(s);
+    switch (s.empty() ? 3 : below(5)) {
       case 0: {
         const int n = 1 + below(4);
         for (int k = 0; k < n; ++k) {
@@ -124,7 +153,7 @@ class Mutator {
         what += " header bytes removed;";
         break;
       case 3:
-        s.resize(below(static_cast<int>(s.size())));
+        s.resize(s.empty() ? 0 : below(static_cast<int>(s.size())));
         what += " file cut at " + std::to_string(s.size()) + ";";
         break;
       default: {
@@ -138,6 +167,42 @@ class Mutator {
         s = headers[below(static_cast<int>(headers.size()))] + s.substr(header);
         what += " header replaced by \"" + s.substr(0, s.find('\n', 3)) + "\";";
       }
+    }
+    return s;
+  }
+
+  // Invalid-sample markers (1023 or 1022) in a 10-bit image of the base
+  // size: one to four samples, a block, or every sample.
+  std::string markers(std::string s, const char* name, std::string& what) {
+    const int header = header_length(s);
+    const int marker = below(2) ? 1023 : 1022;
+    auto mark = [&](int x, int y) {
+      const std::size_t at = static_cast<std::size_t>(header) + 2 * (y * kSide + x);
+      if (at + 1 >= s.size()) return;
+      s[at] = static_cast<char>(marker >> 8);
+      s[at + 1] = static_cast<char>(marker & 0xff);
+    };
+    const std::string m = " " + std::string(name) + " " + std::to_string(marker);
+    switch (below(3)) {
+      case 0: {
+        const int n = 1 + below(4);
+        for (int k = 0; k < n; ++k) mark(below(kSide), below(kSide));
+        what += m + " at " + std::to_string(n) + " samples;";
+        break;
+      }
+      case 1: {
+        const int w = 1 + below(kSide), h = 1 + below(kSide);
+        const int x0 = below(kSide - w + 1), y0 = below(kSide - h + 1);
+        for (int y = y0; y < y0 + h; ++y)
+          for (int x = x0; x < x0 + w; ++x) mark(x, y);
+        what += m + " in a " + std::to_string(w) + " x " + std::to_string(h) + " block at (" +
+                std::to_string(x0) + ", " + std::to_string(y0) + ");";
+        break;
+      }
+      default:
+        for (int y = 0; y < kSide; ++y)
+          for (int x = 0; x < kSide; ++x) mark(x, y);
+        what += m + " everywhere;";
     }
     return s;
   }
@@ -258,19 +323,28 @@ TEST(InputFuzz, EveryRunEndsCleanly) {
                        {"-inPath", dir / "list", "-dx", "16", "-dy", "16", "-Dx", "16", "-Dy", "16",
                         "-multiresol", "2", "-maxItConvAlpha", "3", "-nbItTrace", "3"}};
   Mutator m(20260);
-  int counts[3] = {0, 0, 0}, failures = 0;
+  int counts[3] = {0, 0, 0}, failures = 0, markerCases = 0;
   for (int c = 0; c < kCases && failures < 10; ++c) {
     Inputs in = base;
     std::string what;
     const bool uvinit = m.below(3) == 0;
     if (uvinit) in.options.insert(in.options.end(), {"-UVinit", "true"});
-    for (int k = 1 + m.below(2); k > 0; --k) {
-      switch (m.below(uvinit ? 5 : 4)) {
+    // One case in twelve: a 10-bit pair whose first mutation puts markers in
+    // image 1 or image 2; its image mutations are markers too.
+    const bool tenBit = m.below(12) == 0;
+    if (tenBit) {
+      in.image1 = pgm10_bytes(0.0);
+      in.image2 = pgm10_bytes(0.5);
+      what += " 10-bit pair;";
+      ++markerCases;
+    }
+    for (int k = 1 + m.below(2), first = 1; k > 0; --k, first = 0) {
+      switch (tenBit && first ? m.below(2) : m.below(uvinit ? 5 : 4)) {
         case 0:
-          in.image1 = m.image(in.image1, what);
+          in.image1 = tenBit ? m.markers(in.image1, "image 1", what) : m.image(in.image1, what);
           break;
         case 1:
-          in.image2 = m.image(in.image2, what);
+          in.image2 = tenBit ? m.markers(in.image2, "image 2", what) : m.image(in.image2, what);
           break;
         case 2:
           m.list(in.list, what);
@@ -327,8 +401,9 @@ TEST(InputFuzz, EveryRunEndsCleanly) {
       ++counts[r.status];
     }
   }
-  std::cout << kCases << " cases: " << counts[0] << " runs, " << counts[1] << " refusals, "
-            << counts[2] << " runs without convergence" << std::endl;
+  std::cout << kCases << " cases (" << markerCases << " with markers): " << counts[0]
+            << " runs, " << counts[1] << " refusals, " << counts[2]
+            << " runs without convergence" << std::endl;
   // The mutations reach both the refusals and the runs.
   EXPECT_GT(counts[0], kCases / 10);
   EXPECT_GT(counts[1], kCases / 3);
