@@ -12,11 +12,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <limits>
 #include <sstream>
 
 #include "readers.h"
 
 namespace {
+
+// Levels the pyramids hold (eight slots, the set-up uses the slot of index L).
+constexpr int kMaxLevels = 7;
 
 const char* const kBanner =
     "Optic flow estimation with Horn Schunck and optimal regularization coef estimation";
@@ -46,21 +50,28 @@ const OptionRule kOptionRules[] = {
     {"-Dy", 'i', "1 or more"},
     {"-norm", 'd', "0, 1 or 2"},
     {"-normRegRob", 'i', "0, 1 or 2"},
-    {"-sigma_obs", 'd', "a finite number > 0 with -norm 0 or 1"},
-    {"-sigma_reg", 'd', "a finite number > 0 with -normRegRob 0 or 1"},
-    {"-sigmaRobEstim", 'b', "true or false"},
+    {"-sigma_obs", 'd',
+     "a finite number > 0; with -norm 0 or 1 about 1.0842e-19 to 1.8447e19 (its square in single "
+     "precision a normal number)"},
+    {"-sigma_reg", 'd',
+     "a finite number > 0; with -normRegRob 0 about 7.4583e-155 to 6.7039e153 (sigma^-2 a normal "
+     "number), with -normRegRob 1 about 1.4917e-154 to 1.3408e154 (the square of 0.5 / (0.5 / "
+     "sigma) a normal number)"},
+    {"-sigmaRobEstim", 'b',
+     "true or false; with -sigmaRegRobEstim and -normRegRob 0, -sigmaRobEstim needs -norm 0 "
+     "(-norm 1 with -sigmaRobEstim works without -sigmaRegRobEstim)"},
     {"-sigmaRegRobEstim", 'b', "true or false"},
     {"-sigmaAlphaEstim", 'b', "true or false"},
     {"-sigmaBetaEstim", 'b', "true or false"},
-    {"-sigBlur", 'd', "a finite number, 0 or more"},
+    {"-sigBlur", 'd', "a finite number from 0 to 4"},
     {"-multiresol", 'i', "1 to 7"},
     {"-offEdeges", 'i', "0 or more, less than half the smaller tile side"},
     {"-periodic", 'b', "true or false"},
     {"-tol", 'd', "a finite number > 0 and < 1"},
-    {"-nbItTrace", 'i', "1 or more"},
+    {"-nbItTrace", 'i', "1 to 1000000"},
     {"-precision", 'd', "a finite number, 0 or more"},
     {"-maxItConvAlpha", 'i', "an integer"},
-    {"-Umean", 'd', "a finite number from -32767 to 32767"},
+    {"-Umean", 'd', "a finite number from -32767 to 32767; 0 with -UVinit"},
     {"-UVinit", 'b', "true or false"},
     {"-alphaInit", 'd', "a finite number > 0"},
     {"-betaInit", 'd', "a finite number > 0"},
@@ -162,6 +173,60 @@ double robust_factor(double norm, double sigma) {
   return 1.0;
 }
 
+// A finite number above 0 that is not subnormal: with denormals flushed,
+// the run reads a subnormal as 0.
+bool positive(double v) { return std::isnormal(v) && v > 0.0; }
+
+// The square of sigma narrowed to float, formed in float as the data
+// weights form it, is a normal number (not 0, not subnormal, not infinite).
+bool float_square_normal(double sigma) {
+  if (!(std::fabs(sigma) <= std::numeric_limits<float>::max())) return false;
+  const float f = static_cast<float>(sigma);
+  const float square = f * f;
+  return std::isnormal(square);
+}
+
+// A data robust parameter the run can use: a positive number; with norm 0
+// or 1 its factor tau (robust_factor) is a normal number, and both sigma
+// and the value each level start rebuilds from tau (1/sqrt(tau) for
+// Leclerc, 0.5/tau for quasi-TV) have a normal float square: the data
+// weights take exp(-r^2/sigma^2) or S/sqrt(r^2 + S^2) with the square
+// formed in float.
+bool data_sigma_usable(double norm, double sigma) {
+  if (!positive(sigma)) return false;
+  if (norm != 0.0 && norm != 1.0) return true;
+  const double tau = robust_factor(norm, sigma);
+  if (!positive(tau)) return false;
+  const double rebuilt = norm == 0.0 ? 1.0 / std::sqrt(tau) : 0.5 / tau;
+  return float_square_normal(sigma) && float_square_normal(rebuilt);
+}
+
+// A smoothness robust parameter the run can use: a positive number; with
+// norm 0 its factor tau = sigma^-2 and the sigma rebuilt from it at each
+// level start (1/sqrt(tau)) are normal numbers; with norm 1 tau = 0.5/sigma,
+// the weights' s = 0.5/tau, s^2 and s/2 are normal numbers (all in double).
+bool smoothness_sigma_usable(int norm, double sigma) {
+  if (!positive(sigma)) return false;
+  const double tau = robust_factor(static_cast<double>(norm), sigma);
+  if (norm == 0) return positive(tau) && positive(1.0 / std::sqrt(tau));
+  if (norm == 1) {
+    if (!positive(tau)) return false;
+    const double s = 0.5 / tau;
+    return positive(s * s) && positive(0.5 * s);
+  }
+  return true;
+}
+
+// The argument text the option facility reads for name: the one after the
+// first argument equal to name (the name itself when it is the last one);
+// null when name is absent.
+const char* given_text(const char* name, int argc, const char* const* argv) {
+  if (!argv) return nullptr;
+  for (int k = 0; k < argc; ++k)
+    if (argv[k] && !std::strcmp(argv[k], name)) return k + 1 < argc ? argv[k + 1] : argv[k];
+  return nullptr;
+}
+
 }  // namespace
 
 RunParameters read_run_parameters(int argc, const char* const* argv) {
@@ -215,8 +280,9 @@ RunParameters read_run_parameters(int argc, const char* const* argv) {
   p.UVinit =
       cimg_option("-UVinit", p.UVinit, "initialisation with a velocity field (foramt uv) ");
 
-  // An initial field is given at the finest resolution only.
-  if (p.UVinit && p.nb_resol != 1) {
+  // An initial field is given at the finest resolution only. A level count
+  // outside 1..7 is left as given, for the check to refuse.
+  if (p.UVinit && p.nb_resol >= 2 && p.nb_resol <= kMaxLevels) {
     std::cout << "setting a single resolution level!" << std::endl;
     p.nb_resol = 1;
   }
@@ -234,7 +300,7 @@ RunParameters read_run_parameters(int argc, const char* const* argv) {
   p.FactorRobParamInit = p.FactorRobParam;
 
   std::string refused = check_arguments(argc, argv);
-  if (refused.empty()) refused = check_run_parameters(p);
+  if (refused.empty()) refused = check_run_parameters(p, argc, argv);
   if (!refused.empty()) {
     std::cout.flush();
     std::fprintf(stderr, "%s\n", refused.c_str());
@@ -269,14 +335,18 @@ std::string check_arguments(int argc, const char* const* argv) {
   return "";
 }
 
-std::string check_run_parameters(const RunParameters& p) {
+std::string check_run_parameters(const RunParameters& p, int argc, const char* const* argv) {
   const auto refuse_int = [](const char* option, int value) {
     return invalid(std::to_string(value), option, "", option_rule(option)->accepted);
   };
-  const auto refuse_double = [](const char* option, double value) {
-    return invalid(shown(value), option, "", option_rule(option)->accepted);
+  // A double option's value as typed when argv holds it, else as %g.
+  const auto text_of = [argc, argv](const char* option, double value) {
+    const char* text = given_text(option, argc, argv);
+    return text ? std::string(text) : shown(value);
   };
-  const auto finite_positive = [](double v) { return std::isfinite(v) && v > 0.0; };
+  const auto refuse_double = [&](const char* option, double value, const char* what = "") {
+    return invalid(text_of(option, value), option, what, option_rule(option)->accepted);
+  };
   const auto finite_non_negative = [](double v) { return std::isfinite(v) && v >= 0.0; };
   const auto norm_code = [](double v) { return v == 0.0 || v == 1.0 || v == 2.0; };
 
@@ -289,13 +359,20 @@ std::string check_run_parameters(const RunParameters& p) {
     if (c.value < c.least) return refuse_int(c.name, c.value);
   if (!norm_code(p.norm)) return refuse_double("-norm", p.norm);
   if (!norm_code(p.normRegRob)) return refuse_int("-normRegRob", p.normRegRob);
-  if (p.norm != 2.0 && !finite_positive(p.sigma_obs))
-    return refuse_double("-sigma_obs", p.sigma_obs);
-  if (p.normRegRob != 2 && !finite_positive(p.sigma_reg))
+  if (!data_sigma_usable(p.norm, p.sigma_obs)) return refuse_double("-sigma_obs", p.sigma_obs);
+  if (!smoothness_sigma_usable(p.normRegRob, p.sigma_reg))
     return refuse_double("-sigma_reg", p.sigma_reg);
-  if (!finite_non_negative(p.sigBlur)) return refuse_double("-sigBlur", p.sigBlur);
+  // The joint update of both robust parameters takes the Leclerc step for
+  // the data parameter.
+  if (p.sigmaRobEstim && p.sigmaRegRobEstim && p.normRegRob == 0 && p.norm == 1.0)
+    return invalid("true", "-sigmaRobEstim",
+                   "-norm 1 with -sigmaRegRobEstim and -normRegRob 0: that joint update "
+                   "estimates the Leclerc data parameter only; ",
+                   option_rule("-sigmaRobEstim")->accepted);
+  if (!(finite_non_negative(p.sigBlur) && p.sigBlur <= kMaxSigBlur))
+    return refuse_double("-sigBlur", p.sigBlur);
   // The pyramids hold eight slots and the set-up uses the slot of index L.
-  if (p.nb_resol < 1 || p.nb_resol > 7) return refuse_int("-multiresol", p.nb_resol);
+  if (p.nb_resol < 1 || p.nb_resol > kMaxLevels) return refuse_int("-multiresol", p.nb_resol);
   // Some data weight must stay positive inside the frame of zero weights.
   const long long smaller_side = std::min(p.dxOrig, p.dyOrig);
   if (p.offEdge < 0 || 2LL * p.offEdge >= smaller_side)
@@ -303,12 +380,19 @@ std::string check_run_parameters(const RunParameters& p) {
                    ("0 to " + std::to_string((smaller_side - 1) / 2) +
                     ", less than half the smaller tile side")
                        .c_str());
-  if (!(std::isfinite(p.tol) && p.tol > 0.0 && p.tol < 1.0)) return refuse_double("-tol", p.tol);
-  if (p.nbIt < 1) return refuse_int("-nbItTrace", p.nbIt);
+  if (!(positive(p.tol) && p.tol < 1.0)) return refuse_double("-tol", p.tol);
+  if (p.nbIt < 1 || p.nbIt > kMaxTraceProbes) return refuse_int("-nbItTrace", p.nbIt);
   if (!finite_non_negative(p.precision)) return refuse_double("-precision", p.precision);
   if (!(std::isfinite(p.Umoy) && std::fabs(p.Umoy) <= kMaxVelocity))
     return refuse_double("-Umean", p.Umoy);
-  if (!finite_positive(p.alphaInit)) return refuse_double("-alphaInit", p.alphaInit);
-  if (!finite_positive(p.betaInit)) return refuse_double("-betaInit", p.betaInit);
+  // Image 2 is pre-warped either by the constant or by the initial field,
+  // which is also the linearisation point; the two do not combine.
+  if (p.UVinit && p.Umoy != 0.0)
+    return refuse_double("-Umean", p.Umoy,
+                         "-Umean and -UVinit are two pre-warps of image 2 that cannot be combined: "
+                         "use one of them (put the constant into the initial field, or drop "
+                         "-UVinit); ");
+  if (!positive(p.alphaInit)) return refuse_double("-alphaInit", p.alphaInit);
+  if (!positive(p.betaInit)) return refuse_double("-betaInit", p.betaInit);
   return "";
 }

@@ -49,8 +49,9 @@ struct RunParameters {
 // Reads the options from argv in their fixed order (printing the usage text
 // on standard error when "-h", "-help" or "--help" is present, then going
 // on), applies the derivations (robust-estimation switch, single-level rule
-// with its line on standard output, dxOrig/dyOrig, the robust factors) and
-// checks the command line with check_arguments and the values with
+// with its line on standard output for a level count of 2 to 7, a count
+// outside 1..7 being kept for the check, dxOrig/dyOrig, the robust factors)
+// and checks the command line with check_arguments and the values with
 // check_run_parameters. A refused command line ends the program with one
 // line on standard error and exit status 1, before any file is opened.
 // argv[0] gives the program name of the usage banner; argc may be 0.
@@ -66,16 +67,41 @@ RunParameters read_run_parameters(int argc, const char* const* argv);
 // argument and what is accepted (no line end).
 std::string check_arguments(int argc, const char* const* argv);
 
-// Ranges of the values: -dy, -dx, -Dx, -Dy, -nbItTrace at least 1; -ofy,
-// -ofx at least 0; -norm and -normRegRob 0, 1 or 2; -sigma_obs (norm 0 or
-// 1) and -sigma_reg (normRegRob 0 or 1) finite and > 0; -sigBlur finite
-// and >= 0; 1 to 7 levels; -offEdeges at least 0 and less than half the
-// smaller tile side; -tol finite, > 0 and < 1; -precision finite and >= 0;
-// -Umean finite with a magnitude of at most kMaxVelocity (readers.h, the
-// bound of an initial field's values); -alphaInit and
-// -betaInit finite and > 0. Returns "" or the one-line message naming the
-// first offending option (in option order), its value and the accepted
-// range (no line end).
-std::string check_run_parameters(const RunParameters& p);
+// Largest -sigBlur, in pixels of each level: the derivative smoothing is
+// applied at every level of the pyramid, and a wider one leaves too little
+// image structure at the coarse levels (far-off flows on the example pairs).
+constexpr double kMaxSigBlur = 4.0;
+
+// Largest -nbItTrace. Every probe of a trace estimate costs one solve, and
+// its samples and solve code are kept until the call ends (at most 53 bytes
+// a probe); a million probes keep that under 53 MB.
+constexpr int kMaxTraceProbes = 1000000;
+
+// Ranges of the values: -dy, -dx, -Dx, -Dy at least 1; -ofy, -ofx at least
+// 0; -norm and -normRegRob 0, 1 or 2; -sigma_obs and -sigma_reg finite and
+// > 0 whatever the norm, and usable by the robust weights of their norm:
+// with -norm 0 or 1 the square of sigma_obs in single precision, both as
+// given and as each level start rebuilds it from its factor (1/sqrt(tau),
+// 0.5/tau), is a normal number (about 1.0842e-19 to 1.8447e19); with
+// -normRegRob 0 sigma_reg^-2 and the sigma rebuilt from it are normal
+// numbers (about 7.4583e-155 to 6.7039e153); with -normRegRob 1 the factor
+// 0.5/sigma_reg, s = 0.5/factor, s^2 and s/2 are normal numbers (about
+// 1.4917e-154 to 1.3408e154); -sigmaRobEstim not with -norm 1 when
+// -sigmaRegRobEstim is given with -normRegRob 0 (that joint update has a
+// Leclerc data step only); -sigBlur finite, 0 to kMaxSigBlur; 1 to 7 levels
+// (the value as given, before the single-level rule of -UVinit);
+// -offEdeges at least 0 and less than half the smaller tile side; -tol
+// finite, > 0 and < 1; -nbItTrace 1 to kMaxTraceProbes; -precision finite
+// and >= 0; -Umean finite with a magnitude of at most kMaxVelocity
+// (readers.h, the bound of an initial field's values), and 0 with -UVinit
+// (image 2 is pre-warped by one or the other); -alphaInit and -betaInit
+// finite and > 0. "> 0" excludes subnormal numbers, which the run reads as
+// 0. Returns "" or the one-line message naming the first offending option
+// (in option order), its value and the accepted range (no line end). The
+// value of a double option is shown as the argument text the option
+// facility read for it (the one after the option's first occurrence) when
+// argv holds the option, else as %g.
+std::string check_run_parameters(const RunParameters& p, int argc = 0,
+                                 const char* const* argv = nullptr);
 
 #endif

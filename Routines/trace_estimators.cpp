@@ -95,21 +95,25 @@ int available_cpus() {
 
 struct ProbePlan {
   int threads = 1;  // workers, the calling thread included
-  int batch = 1;    // probes per batch
+  int batch = 1;    // probes per batch, never more than the call has
 };
 
+// Counts of the plan are formed in 64 bits: a probe count up to INT_MAX and
+// any override of the threads or the batch size overflow nothing.
 ProbePlan probe_plan(int nbIt, int taille) {
   ProbePlan plan;
+  const long long probes = std::max(nbIt, 1);
   const int t = g_threads_override.load();
-  plan.threads = std::max(1, std::min(t > 0 ? t : available_cpus(), nbIt));
+  plan.threads = static_cast<int>(std::min<long long>(t > 0 ? t : available_cpus(), probes));
   const int b = g_batch_override.load();
   if (b > 0) {
-    plan.batch = b;
+    plan.batch = static_cast<int>(std::min<long long>(b, probes));
   } else {
     const double perProbe = double(kVectorsPerProbe) * sizeof(double) * taille;
     const double fit = kInFlightBytes / (perProbe * plan.threads);
-    const int share = (nbIt + plan.threads - 1) / plan.threads;
-    plan.batch = std::max(1, std::min({kMaxBatch, share, fit >= kMaxBatch ? kMaxBatch : int(fit)}));
+    const long long share = (probes + plan.threads - 1) / plan.threads;
+    plan.batch = static_cast<int>(std::max<long long>(
+        1, std::min<long long>({kMaxBatch, share, fit >= kMaxBatch ? kMaxBatch : int(fit)})));
   }
   return plan;
 }
@@ -221,7 +225,8 @@ template <std::size_t N, typename Samples>
 std::array<double, N> batched_sums(const FactoredSystem& A, long& idum, int nc, int nl, int nbIt,
                                    double tol, const ProbePlan& plan, const Samples& samples) {
   const int ncnl = nc * nl, taille = 2 * ncnl;
-  const int ring = std::min(nbIt, 2 * plan.threads * plan.batch);
+  const int ring =
+      static_cast<int>(std::min<long long>(nbIt, 2LL * plan.threads * plan.batch));
   const std::size_t stride = CallBuffers::rounded(sizeof(float) * taille) / sizeof(float);
   CallBuffers buffers(stride * sizeof(float) * static_cast<std::size_t>(ring) +
                       WorkerSlots::bytes(taille, plan.batch) * static_cast<std::size_t>(plan.threads));
@@ -233,10 +238,13 @@ std::array<double, N> batched_sums(const FactoredSystem& A, long& idum, int nc, 
   for (int t = 0; t < plan.threads; ++t)
     slots.push_back(std::make_unique<WorkerSlots>(buffers, nc, nl, plan.batch));
 
-  const int batches = (nbIt + plan.batch - 1) / plan.batch;
-  auto firstOf = [&](int batch) { return batch * plan.batch; };
-  auto endOf = [&](int batch) { return std::min(nbIt, (batch + 1) * plan.batch); };
-  std::atomic<int> nextBatch{0};
+  // Batch numbers in 64 bits: the workers take numbers past the last one.
+  const long long batches = (static_cast<long long>(nbIt) + plan.batch - 1) / plan.batch;
+  auto firstOf = [&](long long batch) { return static_cast<int>(batch * plan.batch); };
+  auto endOf = [&](long long batch) {
+    return static_cast<int>(std::min<long long>(nbIt, (batch + 1) * plan.batch));
+  };
+  std::atomic<long long> nextBatch{0};
   std::atomic<bool> failed{false};
   std::mutex mutex;
   std::condition_variable changed;  // a probe drawn, a batch done, a failure
@@ -246,7 +254,7 @@ std::array<double, N> batched_sums(const FactoredSystem& A, long& idum, int nc, 
 
   // Solves one batch whose probes are all drawn, forms their samples and
   // releases their slots.
-  auto solveBatch = [&](WorkerSlots& ws, int batch) {
+  auto solveBatch = [&](WorkerSlots& ws, long long batch) {
     const int first = firstOf(batch), count = endOf(batch) - first;
     std::vector<const double*> bv(static_cast<std::size_t>(count));
     std::vector<double*> xv(static_cast<std::size_t>(count));
@@ -287,7 +295,7 @@ std::array<double, N> batched_sums(const FactoredSystem& A, long& idum, int nc, 
   auto work = [&](WorkerSlots& ws) {
     try {
       while (!failed.load()) {
-        const int batch = nextBatch.fetch_add(1);
+        const long long batch = nextBatch.fetch_add(1);
         if (batch >= batches) break;
         {
           std::unique_lock<std::mutex> lock(mutex);
@@ -323,7 +331,7 @@ std::array<double, N> batched_sums(const FactoredSystem& A, long& idum, int nc, 
         if (!free) {
           // Ring full: solve the next batch here if it is drawn, else wait
           // for a slot.
-          int batch = nextBatch.load();
+          long long batch = nextBatch.load();
           const bool ready = batch < batches && endOf(batch) <= drawn;
           lock.unlock();
           if (ready && nextBatch.compare_exchange_strong(batch, batch + 1)) {

@@ -51,7 +51,8 @@ void set_trace_probe_threads(int n);
 
 // Probes one worker solves together: n > 0 replaces the size chosen from
 // the level's size (at most 4, within a memory budget for the probes in
-// flight); n <= 0 restores it. One thread and batches of one probe run the
+// flight), a batch never holding more probes than the call has; n <= 0
+// restores it. One thread and batches of one probe run the
 // plain one-probe-at-a-time loop.
 void set_trace_probe_batch(int n);
 

@@ -134,8 +134,8 @@ TEST(RunParameters, TableOfArgumentVectors) {
          p.UVinit = true;
          p.nb_resol = 1;
        }},
-      {"an out-of-range level count is harmless with an initial field",
-       {"-multiresol", "9", "-UVinit", "1"},
+      {"the largest level count with an initial field",
+       {"-multiresol", "7", "-UVinit", "1"},
        [](RunParameters& p) {
          p.UVinit = true;
          p.nb_resol = 1;
@@ -435,13 +435,30 @@ TEST(RunParameters, ValueRanges) {
        "invalid value 0.5 for -norm (accepted range: 0, 1 or 2)"},
       {"smoothness norm 3", [](RunParameters& p) { p.normRegRob = 3; },
        "invalid value 3 for -normRegRob (accepted range: 0, 1 or 2)"},
-      {"sigma_obs 0 with the quadratic norm", [](RunParameters& p) { p.sigma_obs = 0.0; }, ""},
+      {"sigma_obs 0 with the quadratic norm", [](RunParameters& p) { p.sigma_obs = 0.0; },
+       "invalid value 0 for -sigma_obs (accepted range: a finite number > 0; with -norm 0 or 1 "
+       "about 1.0842e-19 to 1.8447e19 (its square in single precision a normal number))"},
+      {"sigma_obs tiny with the quadratic norm", [](RunParameters& p) { p.sigma_obs = 1e-300; },
+       ""},
+      {"sigma_obs subnormal with the quadratic norm",
+       [](RunParameters& p) { p.sigma_obs = 1e-310; }, "invalid value 1e-310 for -sigma_obs"},
+      {"sigma_obs negative with the quadratic norm", [](RunParameters& p) { p.sigma_obs = -1.0; },
+       "invalid value -1 for -sigma_obs"},
+      {"sigma_obs not a number with the quadratic norm",
+       [](RunParameters& p) { p.sigma_obs = nan; }, "invalid value nan for -sigma_obs"},
+      {"sigma_obs infinite with the quadratic norm", [](RunParameters& p) { p.sigma_obs = inf; },
+       "invalid value inf for -sigma_obs"},
+      {"sigma_reg 0 with the quadratic norm", [](RunParameters& p) { p.sigma_reg = 0.0; },
+       "invalid value 0 for -sigma_reg (accepted range: a finite number > 0; with -normRegRob 0 "
+       "about 7.4583e-155 to 6.7039e153"},
+      {"sigma_reg infinite with the quadratic norm", [](RunParameters& p) { p.sigma_reg = -inf; },
+       "invalid value -inf for -sigma_reg"},
       {"sigma_obs 0 with Leclerc",
        [](RunParameters& p) {
          p.norm = 0.0;
          p.sigma_obs = 0.0;
        },
-       "invalid value 0 for -sigma_obs (accepted range: a finite number > 0 with -norm 0 or 1)"},
+       "invalid value 0 for -sigma_obs (accepted range: a finite number > 0; with -norm 0 or 1"},
       {"sigma_obs infinite with quasi-TV",
        [](RunParameters& p) {
          p.norm = 1.0;
@@ -454,15 +471,65 @@ TEST(RunParameters, ValueRanges) {
          p.sigma_reg = -1.0;
        },
        "invalid value -1 for -sigma_reg"},
+      // 0.5 / (0.5 / 1e-300) squared is 0 in double.
       {"sigma_reg tiny with quasi-TV",
        [](RunParameters& p) {
          p.normRegRob = 1;
          p.sigma_reg = 1e-300;
        },
+       "invalid value 1e-300 for -sigma_reg"},
+      {"joint update of the Leclerc parameters with the Leclerc data norm",
+       [](RunParameters& p) {
+         p.norm = 0.0;
+         p.normRegRob = 0;
+         p.sigmaRobEstim = p.sigmaRegRobEstim = true;
+       },
        ""},
+      {"quasi-TV data parameter alone",
+       [](RunParameters& p) {
+         p.norm = 1.0;
+         p.normRegRob = 0;
+         p.sigmaRobEstim = true;
+       },
+       ""},
+      {"quasi-TV data parameter with a quasi-TV smoothness flag",
+       [](RunParameters& p) {
+         p.norm = 1.0;
+         p.normRegRob = 1;
+         p.sigmaRobEstim = p.sigmaRegRobEstim = true;
+       },
+       ""},
+      {"Leclerc smoothness parameter alone with the quasi-TV data norm",
+       [](RunParameters& p) {
+         p.norm = 1.0;
+         p.normRegRob = 0;
+         p.sigmaRegRobEstim = true;
+       },
+       ""},
+      {"both parameters with the quadratic data norm",
+       [](RunParameters& p) {
+         p.normRegRob = 0;
+         p.sigmaRobEstim = p.sigmaRegRobEstim = true;
+       },
+       ""},
+      {"joint update of the Leclerc parameters with the quasi-TV data norm",
+       [](RunParameters& p) {
+         p.norm = 1.0;
+         p.normRegRob = 0;
+         p.sigmaRobEstim = p.sigmaRegRobEstim = true;
+       },
+       "invalid value true for -sigmaRobEstim (-norm 1 with -sigmaRegRobEstim and -normRegRob 0: "
+       "that joint update estimates the Leclerc data parameter only; accepted range: true or "
+       "false; with -sigmaRegRobEstim and -normRegRob 0, -sigmaRobEstim needs -norm 0 (-norm 1 "
+       "with -sigmaRobEstim works without -sigmaRegRobEstim))"},
       {"sigBlur 0", [](RunParameters& p) { p.sigBlur = 0.0; }, ""},
       {"sigBlur negative", [](RunParameters& p) { p.sigBlur = -2.0; },
-       "invalid value -2 for -sigBlur (accepted range: a finite number, 0 or more)"},
+       "invalid value -2 for -sigBlur (accepted range: a finite number from 0 to 4)"},
+      {"sigBlur at its bound", [](RunParameters& p) { p.sigBlur = 4.0; }, ""},
+      {"sigBlur past its bound", [](RunParameters& p) { p.sigBlur = std::nextafter(4.0, 5.0); },
+       "invalid value 4 for -sigBlur (accepted range: a finite number from 0 to 4)"},
+      {"sigBlur infinite", [](RunParameters& p) { p.sigBlur = inf; },
+       "invalid value inf for -sigBlur"},
       {"sigBlur not a number", [](RunParameters& p) { p.sigBlur = nan; },
        "invalid value nan for -sigBlur"},
       {"offEdeges at its bound",
@@ -488,6 +555,10 @@ TEST(RunParameters, ValueRanges) {
       {"tol 1", [](RunParameters& p) { p.tol = 1.0; },
        "invalid value 1 for -tol (accepted range: a finite number > 0 and < 1)"},
       {"tol 0", [](RunParameters& p) { p.tol = 0.0; }, "invalid value 0 for -tol"},
+      {"nbItTrace at its bound", [](RunParameters& p) { p.nbIt = 1000000; }, ""},
+      {"nbItTrace past its bound", [](RunParameters& p) { p.nbIt = 1000001; },
+       "invalid value 1000001 for -nbItTrace (accepted range: 1 to 1000000)"},
+      {"nbItTrace 0", [](RunParameters& p) { p.nbIt = 0; }, "invalid value 0 for -nbItTrace"},
       {"precision 0", [](RunParameters& p) { p.precision = 0.0; }, ""},
       {"precision negative", [](RunParameters& p) { p.precision = -1e-3; },
        "invalid value -0.001 for -precision (accepted range: a finite number, 0 or more)"},
@@ -495,13 +566,38 @@ TEST(RunParameters, ValueRanges) {
        "invalid value inf for -precision"},
       {"Umean at its bound", [](RunParameters& p) { p.Umoy = -32767.0; }, ""},
       {"Umean past its bound", [](RunParameters& p) { p.Umoy = 32767.5; },
-       "invalid value 32767.5 for -Umean (accepted range: a finite number from -32767 to 32767)"},
+       "invalid value 32767.5 for -Umean (accepted range: a finite number from -32767 to 32767; "
+       "0 with -UVinit)"},
+      {"Umean 0 with an initial field",
+       [](RunParameters& p) {
+         p.UVinit = true;
+         p.nb_resol = 1;
+         p.Umoy = -0.0;
+       },
+       ""},
+      {"Umean with an initial field",
+       [](RunParameters& p) {
+         p.UVinit = true;
+         p.nb_resol = 1;
+         p.Umoy = 1.5;
+       },
+       "invalid value 1.5 for -Umean (-Umean and -UVinit are two pre-warps of image 2 that cannot "
+       "be combined: use one of them (put the constant into the initial field, or drop -UVinit); "
+       "accepted range: a finite number from -32767 to 32767; 0 with -UVinit)"},
+      {"levels past the pyramid with an initial field",
+       [](RunParameters& p) {
+         p.UVinit = true;
+         p.nb_resol = 8;
+       },
+       "invalid value 8 for -multiresol (accepted range: 1 to 7)"},
       {"alphaInit 0", [](RunParameters& p) { p.alphaInit = 0.0; },
        "invalid value 0 for -alphaInit (accepted range: a finite number > 0)"},
       {"alphaInit negative", [](RunParameters& p) { p.alphaInit = -1.0; },
        "invalid value -1 for -alphaInit"},
       {"alphaInit not a number", [](RunParameters& p) { p.alphaInit = nan; },
        "invalid value nan for -alphaInit"},
+      {"alphaInit subnormal", [](RunParameters& p) { p.alphaInit = 1e-320; },
+       "invalid value 9.99989e-321 for -alphaInit"},
       {"betaInit infinite", [](RunParameters& p) { p.betaInit = inf; },
        "invalid value inf for -betaInit (accepted range: a finite number > 0)"},
       {"the first offending option in option order",
@@ -523,6 +619,79 @@ TEST(RunParameters, ValueRanges) {
   }
 }
 
+// The robust parameters at the limits of the weights their norms compute.
+// Data weights narrow sigma to float and square it in float: 2^-63 squares
+// to 2^-126, the smallest normal float, and the float below it to a
+// subnormal; a double between the two that is nearer 2^-63 narrows to it;
+// the float below 2^64 squares to 2^128 (1 - 2^-23), finite, and 2^64 to
+// infinity. Leclerc smoothness takes tau = sigma^-2 in double: 2^511 gives
+// 2^-1022, the smallest normal double, 2^-512 gives 2^1024, infinite. The
+// quasi-TV smoothness weight squares s = 0.5 / (0.5 / sigma) in double:
+// 2^-511 squares to 2^-1022, the double below it to a subnormal; the double
+// below 2^512 squares to a finite number, 2^512 to infinity.
+TEST(RunParameters, RobustParametersAtTheLimitsOfTheirWeights) {
+  constexpr double inf = std::numeric_limits<double>::infinity();
+  const double f_min = std::ldexp(1.0, -63);
+  const double f_below = std::ldexp(1.0 - std::ldexp(1.0, -24), -63);
+  const double f_rounds_up = std::ldexp(1.0 - std::ldexp(1.0, -26), -63);
+  const double f_max = std::ldexp(1.0 - std::ldexp(1.0, -24), 64);
+  const double f_over = std::ldexp(1.0, 64);
+  const struct {
+    const char* what;
+    bool data;  // sigma_obs with -norm `norm`, else sigma_reg with -normRegRob `norm`
+    int norm;
+    double sigma;
+    bool accepted;
+  } cases[] = {
+      {"data, smallest", true, 0, f_min, true},
+      {"data, float below the smallest", true, 0, f_below, false},
+      {"data, double narrowed up to the smallest", true, 0, f_rounds_up, true},
+      {"data, largest", true, 0, f_max, true},
+      {"data, square overflows", true, 0, f_over, false},
+      {"data, beyond float", true, 0, 1e39, false},
+      {"data, tiny", true, 0, 1e-300, false},
+      {"data, smallest", true, 1, f_min, true},
+      {"data, float below the smallest", true, 1, f_below, false},
+      {"data, double narrowed up to the smallest", true, 1, f_rounds_up, true},
+      {"data, largest", true, 1, f_max, true},
+      {"data, square overflows", true, 1, f_over, false},
+      {"data, tiny", true, 1, 1e-300, false},
+      {"data, quadratic, tiny", true, 2, 1e-300, true},
+      {"data, quadratic, huge", true, 2, 1e300, true},
+      {"Leclerc smoothness, largest", false, 0, std::ldexp(1.0, 511), true},
+      {"Leclerc smoothness, past the largest", false, 0, std::nextafter(std::ldexp(1.0, 511), inf),
+       false},
+      {"Leclerc smoothness, factor overflows", false, 0, std::ldexp(1.0, -512), false},
+      {"Leclerc smoothness, smallest", false, 0, std::nextafter(std::ldexp(1.0, -512), inf), true},
+      {"quasi-TV smoothness, smallest", false, 1, std::ldexp(1.0, -511), true},
+      {"quasi-TV smoothness, below the smallest", false, 1,
+       std::nextafter(std::ldexp(1.0, -511), 0.0), false},
+      {"quasi-TV smoothness, largest", false, 1, std::nextafter(std::ldexp(1.0, 512), 0.0), true},
+      {"quasi-TV smoothness, square overflows", false, 1, std::ldexp(1.0, 512), false},
+      {"quadratic smoothness, tiny", false, 2, 1e-300, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.what << ", norm " << c.norm);
+    RunParameters p = defaults();
+    if (c.data) {
+      p.norm = c.norm;
+      p.sigma_obs = c.sigma;
+    } else {
+      p.normRegRob = c.norm;
+      p.sigma_reg = c.sigma;
+    }
+    const std::string message = check_run_parameters(p);
+    if (c.accepted) {
+      EXPECT_EQ(message, "");
+    } else {
+      const std::string option = c.data ? "-sigma_obs" : "-sigma_reg";
+      EXPECT_NE(message.find(" for " + option + " (accepted range: a finite number > 0; "),
+                std::string::npos)
+          << message;
+    }
+  }
+}
+
 TEST(RunParametersDeathTest, OutOfRangeValuesAreRefused) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   const struct {
@@ -536,8 +705,47 @@ TEST(RunParametersDeathTest, OutOfRangeValuesAreRefused) {
        "invalid value 0x10 for -dy \\(not a whole integer; accepted range: 1 or more\\)"},
       {{"-Dx", "-3"}, "invalid value -3 for -Dx \\(accepted range: 1 or more\\)"},
       {{"-Dy", "abc"}, "invalid value abc for -Dy \\(not a whole integer"},
-      {{"-nbItTrace", "0"}, "invalid value 0 for -nbItTrace \\(accepted range: 1 or more\\)"},
+      {{"-nbItTrace", "0"}, "invalid value 0 for -nbItTrace \\(accepted range: 1 to 1000000\\)"},
+      {{"-nbItTrace", "2147483647", "-sigmaAlphaEstim"},
+       "invalid value 2147483647 for -nbItTrace \\(accepted range: 1 to 1000000\\)"},
       {{"-alphaInit", "0"}, "invalid value 0 for -alphaInit"},
+      {{"-sigBlur", "1000"},
+       "invalid value 1000 for -sigBlur \\(accepted range: a finite number from 0 to 4\\)"},
+      // Every number finite and above 0, whatever the norm.
+      {{"-norm", "2", "-sigma_obs", "0/0"},
+       "invalid value 0/0 for -sigma_obs \\(accepted range: a finite number > 0; "},
+      {{"-sigma_obs", "1/0"}, "invalid value 1/0 for -sigma_obs \\(accepted range"},
+      {{"-sigma_obs", "-1"}, "invalid value -1 for -sigma_obs \\(accepted range"},
+      {{"-normRegRob", "2", "-sigma_reg", "0/0"},
+       "invalid value 0/0 for -sigma_reg \\(accepted range: a finite number > 0; "},
+      {{"-sigma_reg", "-1/0"}, "invalid value -1/0 for -sigma_reg \\(accepted range"},
+      // A square that is 0 in the precision of the weights.
+      {{"-norm", "1", "-sigma_obs", "1e-300"},
+       "invalid value 1e-300 for -sigma_obs \\(accepted range: a finite number > 0; with -norm 0 "
+       "or 1 about 1.0842e-19 to 1.8447e19"},
+      {{"-norm", "0", "-sigma_obs", "1e-20"}, "invalid value 1e-20 for -sigma_obs"},
+      {{"-normRegRob", "1", "-sigma_reg", "1e-155"}, "invalid value 1e-155 for -sigma_reg"},
+      // The level count as given, also with an initial field.
+      {{"-multiresol", "8", "-UVinit"},
+       "invalid value 8 for -multiresol \\(accepted range: 1 to 7\\)"},
+      {{"-UVinit", "true", "-multiresol", "0"}, "invalid value 0 for -multiresol"},
+      {{"-multiresol", "-5", "-UVinit", "on"}, "invalid value -5 for -multiresol"},
+      // Values as typed; the first occurrence is the one read.
+      {{"-Umean", "32767.0001"},
+       "invalid value 32767.0001 for -Umean \\(accepted range: a finite number from -32767 to "
+       "32767; 0 with -UVinit\\)"},
+      {{"-alphaInit", "1e-320"}, "invalid value 1e-320 for -alphaInit"},
+      {{"-tol", "2/2", "-tol", "0.5"}, "invalid value 2/2 for -tol"},
+      {{"-Umean", "40000", "-dx", "12", "-Umean", "1"}, "invalid value 40000 for -Umean"},
+      {{"-Umean", "1.5", "-UVinit"},
+       "invalid value 1.5 for -Umean \\(-Umean and -UVinit are two pre-warps of image 2 that "
+       "cannot be combined: use one of them \\(put the constant into the initial field, or drop "
+       "-UVinit\\); accepted range: .*0 with -UVinit\\)"},
+      {{"-norm", "1", "-sigmaRobEstim", "true", "-sigmaRegRobEstim", "true", "-normRegRob", "0"},
+       "invalid value true for -sigmaRobEstim \\(-norm 1 with -sigmaRegRobEstim and -normRegRob "
+       "0: that joint update estimates the Leclerc data parameter only; accepted range: .* "
+       "-sigmaRobEstim needs -norm 0 \\(-norm 1 with -sigmaRobEstim works without "
+       "-sigmaRegRobEstim\\)\\)"},
       {{"-bogus", "1"}, "unknown argument -bogus"},
   };
   for (const auto& c : cases) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sched.h>
 
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -480,7 +481,9 @@ TEST(TraceEstimators, ResultsDoNotDependOnThreadsOrBatches) {
       EXPECT_GT(count_of(ref.out, "no convergence (output CGS 2)Error CGS convergence 2 "), 0);
     }
     for (const auto& [threads, batch] :
-         std::vector<std::pair<int, int>>{{1, 2}, {1, 3}, {2, 1}, {4, 1}, {4, 2}, {3, 4}, {4, 5}, {1, 0}, {4, 0}}) {
+         std::vector<std::pair<int, int>>{{1, 2}, {1, 3}, {2, 1}, {4, 1}, {4, 2}, {3, 4}, {4, 5}, {1, 0}, {4, 0},
+                                          // Counts of the plan that overflow int if formed in it.
+                                          {2, INT_MAX}, {INT_MAX, INT_MAX}}) {
       SCOPED_TRACE(testing::Message() << threads << " threads, batch " << batch);
       const ProbeWorkers workers(threads, batch);
       const AllMembers run = run_all_members(s, nbIt, c.tol);
@@ -511,6 +514,13 @@ TEST(TraceEstimators, WorkerThreadsFollowTheAffinityAndTheProbes) {
     EXPECT_EQ(trace_probe_threads(30), 6);
     EXPECT_EQ(trace_probe_threads(4), 4);
     EXPECT_EQ(trace_probe_threads(1), 1);
+    // The plan of the largest count overflows nothing.
+    EXPECT_EQ(trace_probe_threads(INT_MAX), 6);
+  }
+  {
+    const ProbeWorkers workers(INT_MAX, INT_MAX);
+    EXPECT_EQ(trace_probe_threads(INT_MAX), INT_MAX);
+    EXPECT_EQ(trace_probe_threads(7), 7);
   }
   EXPECT_EQ(trace_probe_threads(1000), CPU_COUNT(&all));
 }
