@@ -11,6 +11,7 @@
 #include "operators.h"
 #include "outputs.h"
 #include "readers.h"
+#include "run_memory.h"
 #include "sequence_paths.h"
 #include "warping.h"
 
@@ -227,6 +228,7 @@ std::string check_extent_in_image2(const RunParameters& p, const char* path, int
 RunSetup run_setup(RunParameters& p, const RunDisplay& display) {
   const std::string sizes = check_run_sizes(p);
   if (!sizes.empty()) refuse(sizes);
+  plan_run_memory(p);
   RunSetup s;
   s.fileIm = read_list_file(p);
   const std::string folder = check_output_folder(s.prefix());

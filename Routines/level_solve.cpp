@@ -12,6 +12,7 @@
 #include "comprow_double.h"
 #include "hessian_assembly.h"
 #include "ilupre_double.h"
+#include "kept_memory.h"
 #include "mvblasd.h"
 #include "mvvd.h"
 #include "operators.h"
@@ -102,7 +103,8 @@ bool HornAndSchunck(CImg<double>& UV, const CImg<double>& UVtil, const CImg<doub
 
 FactoredSystem::FactoredSystem(int taille, int nombre, double* val, int* row_ptr, int* col_ind)
     : taille_(taille),
-      A_(std::make_unique<CompRow_Mat_double>(taille, taille, nombre, val, row_ptr, col_ind, 0)),
+      A_(std::make_unique<CompRow_Mat_double>(taille, taille, nombre, val, row_ptr, col_ind, 0,
+                                              MV_Vector_::ref)),
       M_(std::make_unique<CompRow_ILUPreconditioner_double>(*A_)),
       sweeps_(std::make_unique<IluSweeps>(*M_)) {}
 
@@ -115,7 +117,10 @@ int FactoredSystem::solve(const MV_Vector_double& B, CImg<double>& res, double t
   double t = tol;
   int code;
   if (B.size() == taille_ && taille_ > 0) {
-    CgsWorkspace work(taille_);
+    // The work vectors come from the memory the process keeps for its
+    // solves (see kept_memory.h).
+    const KeptMemory memory(CgsWorkspace::doubles(taille_) * sizeof(double));
+    CgsWorkspace work(reinterpret_cast<double*>(memory.data()), taille_, 0);
     code = fusedCGS(csrArrays(*A_), *sweeps_, &X(0), &B(0), max_iter, t, work);
   } else {
     code = fusedCGS(*A_, X, B, *M_, max_iter, t);  // reports the size mismatch
@@ -161,7 +166,7 @@ int standard_CGS_inversion(int taille, int nombre, double* val, int* row_ptr, in
 }
 
 double ILU_logDetA(int taille, int nombre, double* val, int* row_ptr, int* col_ind) {
-  const CompRow_Mat_double Ar(taille, taille, nombre, val, row_ptr, col_ind, 0);
+  const CompRow_Mat_double Ar(taille, taille, nombre, val, row_ptr, col_ind, 0, MV_Vector_::ref);
   CompRow_ILUPreconditioner_double A(Ar);
   return A.logDetLP();
 }

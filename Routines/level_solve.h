@@ -5,7 +5,8 @@
 // block then V block), `nombre` values and column indices, row_ptr of
 // taille + 1 entries. Note the array order of these wrappers, (val, row_ptr,
 // col_ind), unlike the assembler's (val, col_ind, row_ptr). The arrays stay
-// the caller's; the matrix copies them.
+// the caller's: the solves and the log-determinant read them in place,
+// without a copy, and never write them.
 #pragma once
 
 #include <memory>
@@ -57,8 +58,8 @@ int standard_CGS_inversion(int taille, int nombre, double* val, int* row_ptr, in
                            MV_Vector_double B, cimg_library::CImg<double>& res, double tol);
 
 // A compressed-row system and its ILU(0) factors, built once from the raw
-// arrays (copied; the caller keeps them) and solved for many right-hand
-// sides. Every solve is the one of standard_CGS_inversion: the same
+// arrays (read in place: the caller keeps them, unchanged, for the
+// object's lifetime) and solved for many right-hand sides. Every solve is the one of standard_CGS_inversion: the same
 // iterates, codes and console message, without rebuilding the matrix and
 // the factors, which are the same for every right-hand side.
 class FactoredSystem {

@@ -3,7 +3,6 @@
 #include "trace_estimators.h"
 
 #include <sched.h>
-#include <sys/mman.h>
 
 #include <algorithm>
 #include <array>
@@ -24,6 +23,7 @@
 
 #include "CImg.h"
 #include "cgs_ilu.h"
+#include "kept_memory.h"
 #include "level_solve.h"
 #include "mvvd.h"
 #include "operators.h"
@@ -146,22 +146,14 @@ std::array<double, N> sequential_sums(const FactoredSystem& A, long& idum, int n
 }
 
 // The buffers of one batched call (the probes, the solutions, the CGS work
-// vectors) in one anonymous memory mapping, made for the call and returned
-// at its end: at a fine level they take hundreds of megabytes, which as heap
-// blocks of a new size at every level would leave holes that the heap
-// keeps. Transparent huge pages are asked for, to fault the mapping in with
-// fewer page faults. Pieces are handed out on 4096-byte boundaries.
+// vectors), taken from the memory the process keeps for its solves: at a
+// fine level they take hundreds of megabytes, which every call would
+// otherwise fault in again. Pieces are handed out on 4096-byte boundaries;
+// they hold what an earlier call left, and each is written before it is
+// read.
 class CallBuffers {
  public:
-  explicit CallBuffers(std::size_t bytes) : bytes_(bytes) {
-    void* p = mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (p == MAP_FAILED) throw std::bad_alloc();
-    base_ = static_cast<char*>(p);
-#ifdef MADV_HUGEPAGE
-    madvise(base_, bytes_, MADV_HUGEPAGE);
-#endif
-  }
-  ~CallBuffers() { munmap(base_, bytes_); }
+  explicit CallBuffers(std::size_t bytes) : memory_(bytes), bytes_(bytes), base_(memory_.data()) {}
   CallBuffers(const CallBuffers&) = delete;
   CallBuffers& operator=(const CallBuffers&) = delete;
 
@@ -178,6 +170,7 @@ class CallBuffers {
 
  private:
   static constexpr std::size_t kPage = 4096;
+  KeptMemory memory_;
   std::size_t bytes_;
   std::size_t used_ = 0;
   char* base_ = nullptr;
@@ -502,6 +495,22 @@ void set_trace_probe_threads(int n) { g_threads_override.store(n > 0 ? n : 0); }
 void set_trace_probe_batch(int n) { g_batch_override.store(n > 0 ? n : 0); }
 
 int trace_probe_threads(int nbIt) { return probe_plan(std::max(nbIt, 1), 2).threads; }
+
+std::size_t trace_probe_buffer_bytes(int nc, int nl, int nbIt) {
+  const long long ncnl = static_cast<long long>(nc) * nl, taille = 2 * ncnl;
+  if (nbIt <= 0 || taille <= 0 || taille > std::numeric_limits<int>::max()) return 0;
+  const ProbePlan plan = probe_plan(nbIt, static_cast<int>(taille));
+  const std::size_t image = sizeof(double) * static_cast<std::size_t>(ncnl);
+  if (plan.threads == 1 && plan.batch == 1)  // z, x, B_u, B_v, X
+    return 4 * image + 2 * image + 2 * image;
+  const int ring = static_cast<int>(std::min<long long>(nbIt, 2LL * plan.threads * plan.batch));
+  const std::size_t stride =
+      CallBuffers::rounded(sizeof(float) * static_cast<std::size_t>(taille)) / sizeof(float);
+  const std::size_t kept = stride * sizeof(float) * static_cast<std::size_t>(ring) +
+                           WorkerSlots::bytes(static_cast<int>(taille), plan.batch) *
+                               static_cast<std::size_t>(plan.threads);
+  return kept + 2 * image * static_cast<std::size_t>(plan.threads);  // + B_u, B_v per worker
+}
 
 double CGS_randomB_traceInvA(int taille, int nombre, int nc, int nl, double* val, int* row_ptr,
                              int* col_ind, int nbIt, double tol) {

@@ -40,6 +40,8 @@
 // new[]; the caller frees them with delete[].
 #pragma once
 
+#include <cstddef>
+
 namespace cimg_library {
 template <typename T> struct CImg;
 template <typename T> struct CImgList;
@@ -58,6 +60,11 @@ void set_trace_probe_batch(int n);
 
 // The worker threads a call with nbIt probes uses.
 int trace_probe_threads(int nbIt);
+
+// Bytes of the probe buffers of one call with nbIt probes on an nc x nl
+// level (the probes in flight, the solutions and CGS work vectors of every
+// worker, its probe images), with the threads and batches it would use.
+std::size_t trace_probe_buffer_bytes(int nc, int nl, int nbIt);
 
 // Mean of z . x: trace(A^-1).
 double CGS_randomB_traceInvA(int taille, int nombre, int nc, int nl, double* val, int* row_ptr,

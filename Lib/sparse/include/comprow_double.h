@@ -1,5 +1,6 @@
 // Sparse matrix in compressed rows, the matrix of the flow systems. Owns
-// copies of its arrays; row starts and column indices are read as 0-based.
+// copies of its arrays, or views the caller's; row starts and column
+// indices are read as 0-based.
 // Products go through dcsrmm_.
 #pragma once
 
@@ -28,6 +29,10 @@ class CompRow_Mat_double {
   // column indices c[0..nz-1]; the caller keeps and frees its arrays.
   // Nothing is validated.
   CompRow_Mat_double(int M, int N, int nz, double* val, int* r, int* c, int base);
+  // The same without copies: views of val, r and c, which the matrix only
+  // reads (products, factorisation) and which must outlive it.
+  CompRow_Mat_double(int M, int N, int nz, double* val, int* r, int* c, int base,
+                     MV_Vector_::ref_type);
   // The same from vectors, copied as they are.
   CompRow_Mat_double(int M, int N, int nz, const MV_Vector_double& val, const MV_Vector_int& r,
                      const MV_Vector_int& c, int base);

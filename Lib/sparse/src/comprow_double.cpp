@@ -19,6 +19,11 @@ CompRow_Mat_double::CompRow_Mat_double(int M, int N, int nz, double* val, int* r
                                        int base)
     : val_(val, nz), rowptr_(r, M + 1), colind_(c, nz), base_(base), nz_(nz), dim_{M, N} {}
 
+CompRow_Mat_double::CompRow_Mat_double(int M, int N, int nz, double* val, int* r, int* c,
+                                       int base, MV_Vector_::ref_type view)
+    : val_(val, nz, view), rowptr_(r, M + 1, view), colind_(c, nz, view), base_(base), nz_(nz),
+      dim_{M, N} {}
+
 CompRow_Mat_double::CompRow_Mat_double(int M, int N, int nz, const MV_Vector_double& val,
                                        const MV_Vector_int& r, const MV_Vector_int& c, int base)
     : val_(val), rowptr_(r), colind_(c), base_(base), nz_(nz), dim_{M, N} {}

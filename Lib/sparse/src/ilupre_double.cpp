@@ -17,6 +17,14 @@ double* data(MV_Vector_double& v) { return v.size() > 0 ? &v(0) : nullptr; }
 const int* data(const MV_Vector_int& v) { return v.size() > 0 ? &v(0) : nullptr; }
 int* data(MV_Vector_int& v) { return v.size() > 0 ? &v(0) : nullptr; }
 
+// True when v[begin .. end-1] is strictly ascending (an empty or one-entry
+// range is).
+bool strictlyAscending(const MV_Vector_int& v, int begin, int end) {
+  for (int t = begin + 1; t < end; t++)
+    if (!(v(t - 1) < v(t))) return false;
+  return true;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -61,9 +69,13 @@ CompRow_ILUPreconditioner_double::CompRow_ILUPreconditioner_double(const CompRow
   }
 
   // Sort every factor row by column: the diagonal becomes U's first entry.
+  // A row already strictly ascending is its own (unique) sorted order and
+  // is left as it is: the sort would give it back unchanged.
   for (int i = 0; i < rows; i++) {
-    QSort(l_colind_, l_val_, l_rowptr_[i], l_rowptr_[i + 1] - l_rowptr_[i]);
-    QSort(u_colind_, u_val_, u_rowptr_[i], u_rowptr_[i + 1] - u_rowptr_[i]);
+    if (!strictlyAscending(l_colind_, l_rowptr_[i], l_rowptr_[i + 1]))
+      QSort(l_colind_, l_val_, l_rowptr_[i], l_rowptr_[i + 1] - l_rowptr_[i]);
+    if (!strictlyAscending(u_colind_, u_rowptr_[i], u_rowptr_[i + 1]))
+      QSort(u_colind_, u_val_, u_rowptr_[i], u_rowptr_[i + 1] - u_rowptr_[i]);
   }
 
   // Elimination row by row, dropping every update outside the pattern. For

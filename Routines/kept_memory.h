@@ -1,0 +1,33 @@
+// Memory of the solves kept for the whole process. The work vectors of a
+// level solve and the probe buffers of a trace estimate are of the
+// system's size and are needed again at every solve; taken from one block
+// that the process keeps, they are faulted in once instead of at every
+// call. The block grows (keeping its pages) when a caller needs more, as
+// happens once per pyramid level, and asks for transparent huge pages.
+#pragma once
+
+#include <cstddef>
+
+class KeptMemory {
+ public:
+  // At least `bytes` bytes on a 4096-byte boundary, uninitialised (they
+  // hold what an earlier user left): the process's block when no other
+  // lease holds it, else a block of this lease's own, released with it.
+  explicit KeptMemory(std::size_t bytes);
+  ~KeptMemory();
+  KeptMemory(const KeptMemory&) = delete;
+  KeptMemory& operator=(const KeptMemory&) = delete;
+
+  char* data() const { return data_; }
+  std::size_t size() const { return bytes_; }
+  // Whether this lease holds the process's block.
+  bool kept() const { return kept_; }
+
+  // Bytes of the process's block now (0 before the first lease).
+  static std::size_t kept_bytes();
+
+ private:
+  char* data_ = nullptr;
+  std::size_t bytes_ = 0;
+  bool kept_ = false;
+};
