@@ -131,14 +131,28 @@ std::string memory_refusal(std::size_t needed, const MemoryLimits& m) {
 void plan_run_memory(const RunParameters& p) {
   int W = 0, H = 0;
   expand_dim(p.dxOrig, p.dyOrig, p.nb_resol, &W, &H);
-  const RunMemory m = run_memory(p, W, H);
-  const std::size_t needed = bytes_of(m.heap + m.kept);
-  const int threads = estimates(p) ? trace_probe_threads(p.nbIt) : 1;
-  const std::string refusal = memory_refusal(needed, memory_limits(threads));
-  if (!refusal.empty()) {
-    std::cout.flush();
-    std::fprintf(stderr, "%s\n", refusal.c_str());
-    std::exit(1);
+  // With an estimate, every worker thread of the probe solves holds its
+  // own vectors: when the run does not fit with all of them, the fewest
+  // threads down from there that fit are used (the results do not depend
+  // on their number); with none, the run is refused with the figure of one.
+  const int all = estimates(p) ? trace_probe_threads(p.nbIt) : 1;
+  for (int threads = all; threads >= 1; --threads) {
+    if (threads < all) set_trace_probe_threads(threads);
+    const RunMemory m = run_memory(p, W, H);
+    const std::size_t needed = bytes_of(m.heap + m.kept);
+    const std::string refusal = memory_refusal(needed, memory_limits(threads));
+    if (refusal.empty()) {
+      if (threads < all)
+        std::cout << "The probe solves use " << threads << " of " << all
+                  << " threads: the memory available holds no more (about " << figure(needed)
+                  << ")" << std::endl;
+      reserve_heap(bytes_of(m.heap));
+      return;
+    }
+    if (threads == 1) {
+      std::cout.flush();
+      std::fprintf(stderr, "%s\n", refusal.c_str());
+      std::exit(1);
+    }
   }
-  reserve_heap(bytes_of(m.heap));
 }

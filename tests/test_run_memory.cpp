@@ -15,6 +15,7 @@
 #include "run_parameters.h"
 #include "support/program_run.h"
 #include "support/texture_pair.h"
+#include "trace_estimators.h"
 
 using namespace velmora_test;
 
@@ -184,6 +185,40 @@ TEST(RunMemoryDeathTest, RunBeyondTheAddressSpaceLimitIsRefused) {
               "Refused: the run needs about [0-9.]+ GiB of memory, more than the [0-9.]+ [GM]iB "
               "left under the address-space limit of 2\\.0 GiB\\.");
   EXPECT_EXIT(plan_with_address_limit(256), ::testing::ExitedWithCode(0), "");
+#endif
+}
+
+// An estimated 1024 x 1024 run on 8 probe threads needs about 2.9 GiB of
+// address space with the threads' reserves; under a limit of 2 GiB it goes
+// on with fewer threads and says so, while under 1 GiB even one thread's
+// vectors do not fit and the run is refused.
+#if !defined(__SANITIZE_ADDRESS__)
+[[noreturn]] void plan_estimated_with_address_limit(std::size_t limit_bytes) {
+  struct rlimit limit;
+  limit.rlim_cur = limit.rlim_max = limit_bytes;
+  ::setrlimit(RLIMIT_AS, &limit);
+  set_trace_probe_threads(8);
+  RunParameters p = tile_of(1024);
+  p.sigmaAlphaEstim = p.sigmaBetaEstim = true;
+  std::fflush(stdout);
+  ::dup2(2, 1);  // the line on standard output, for the death test to see
+  plan_run_memory(p);
+  std::fprintf(stderr, "threads now %d\n", trace_probe_threads(p.nbIt));
+  std::exit(0);
+}
+#endif
+
+TEST(RunMemoryDeathTest, EstimateUsesFewerThreadsWhenAllDoNotFit) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "the address sanitizer reserves more address space than the limit";
+#else
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(plan_estimated_with_address_limit(2 * kGiB), ::testing::ExitedWithCode(0),
+              "The probe solves use ([1-7]) of 8 threads: the memory available holds no more "
+              "\\(about [0-9.]+ GiB\\)\n(.|\n)*threads now [1-7]\n");
+  EXPECT_EXIT(plan_estimated_with_address_limit(kGiB), ::testing::ExitedWithCode(1),
+              "Refused: the run needs about [0-9.]+ GiB of memory, more than the [0-9.]+ MiB "
+              "left under the address-space limit of 1\\.0 GiB\\.");
 #endif
 }
 
