@@ -63,8 +63,9 @@ bool solveLevel(CImg<double>& UV, const CImg<double>& UVtil, const CImg<double>&
       B(ncnl + k) = a * Delta_Vtil(x, y) - (rho * im_y(x, y)) * It;
     }
 
-  const int code = standard_CGS_inversion(taille, nombre, val.data(), row_ptr.data(),
-                                          col_ind.data(), B, X);
+  // The solve of standard_CGS_inversion, without its copy of B.
+  const FactoredSystem system(taille, nombre, val.data(), row_ptr.data(), col_ind.data());
+  const int code = system.solve(B, X, kLevelTolerance);
   if (code != 0) return true;  // the caller's increment is kept
   for (int y = 0; y < nl; ++y)
     for (int x = 0; x < nc; ++x) {

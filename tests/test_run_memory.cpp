@@ -76,6 +76,7 @@ TEST(RunMemory, EstimateScalesWithTheTile) {
   EXPECT_GT(static_cast<double>(run_memory_bytes(p, 1024, 1024)), small);
 }
 
+#if !defined(__SANITIZE_ADDRESS__)
 // Peak resident memory of a run of the program, in bytes, and its status.
 struct Peak {
   int status = -1;
@@ -105,6 +106,7 @@ Peak run_measured(const std::string& dir, const std::vector<std::string>& option
   }
   return peak;
 }
+#endif
 
 // The estimate against the measured peak of default and estimated runs at
 // three sizes: never more than 5 % below it (a run the check lets through
