@@ -18,10 +18,10 @@ const int* data(const MV_Vector_int& v) { return v.size() > 0 ? &v(0) : nullptr;
 int* data(MV_Vector_int& v) { return v.size() > 0 ? &v(0) : nullptr; }
 
 // True when v[begin .. end-1] is strictly ascending (an empty or one-entry
-// range is).
-bool strictlyAscending(const MV_Vector_int& v, int begin, int end) {
+// range is; v is then not read).
+bool strictlyAscending(const int* v, int begin, int end) {
   for (int t = begin + 1; t < end; t++)
-    if (!(v(t - 1) < v(t))) return false;
+    if (!(v[t - 1] < v[t])) return false;
   return true;
 }
 
@@ -35,10 +35,26 @@ CompRow_ILUPreconditioner_double::CompRow_ILUPreconditioner_double(const CompRow
       u_rowptr_(A.dim(1) + 1), u_colind_(0), u_nz_(0), dim_{A.dim(0), A.dim(1)} {
   const int rows = dim_[1];  // the split walks dim(1) rows (square matrices)
 
+  // The entries of A are read through raw pointers below: the checked
+  // access to the first and the last entry of every non-empty row first
+  // ends the process, as a read out of range would, on rows outside A's
+  // arrays.
+  const double* av = nullptr;
+  const int* ac = nullptr;
+  const int* ap = rows > 0 ? &A.row_ptr(0) : nullptr;
+  for (int i = 0; i < rows; i++) {
+    (void)A.row_ptr(i + 1);
+    if (ap[i] < ap[i + 1]) {
+      (void)A.val(ap[i]), (void)A.val(ap[i + 1] - 1);
+      (void)A.col_ind(ap[i]), (void)A.col_ind(ap[i + 1] - 1);
+      if (!av) av = &A.val(0), ac = &A.col_ind(0);
+    }
+  }
+
   // Count the entries of each factor.
   for (int i = 0; i < rows; i++)
-    for (int t = A.row_ptr(i); t < A.row_ptr(i + 1); t++) {
-      if (A.col_ind(t) >= i)
+    for (int t = ap[i]; t < ap[i + 1]; t++) {
+      if (ac[t] >= i)
         u_nz_++;
       else
         l_nz_++;
@@ -49,32 +65,40 @@ CompRow_ILUPreconditioner_double::CompRow_ILUPreconditioner_double(const CompRow
   u_colind_.newsize(u_nz_);
 
   // Split: strictly lower entries to L, the others to U, in A's order.
-  l_rowptr_(0) = 0;
-  u_rowptr_(0) = 0;
-  int lj = 0, uj = 0;
-  for (int i = 0; i < rows; i++) {
-    for (int t = A.row_ptr(i); t < A.row_ptr(i + 1); t++) {
-      if (A.col_ind(t) < i) {
-        l_val_(lj) = A.val(t);
-        l_colind_(lj) = A.col_ind(t);
-        lj++;
-      } else {
-        u_val_(uj) = A.val(t);
-        u_colind_(uj) = A.col_ind(t);
-        uj++;
+  {
+    double* lv = data(l_val_);
+    int* lc = data(l_colind_);
+    int* lp = &l_rowptr_(0);
+    double* uv = data(u_val_);
+    int* uc = data(u_colind_);
+    int* up = &u_rowptr_(0);
+    lp[0] = 0;
+    up[0] = 0;
+    int lj = 0, uj = 0;
+    for (int i = 0; i < rows; i++) {
+      for (int t = ap[i]; t < ap[i + 1]; t++) {
+        if (ac[t] < i) {
+          lv[lj] = av[t];
+          lc[lj] = ac[t];
+          lj++;
+        } else {
+          uv[uj] = av[t];
+          uc[uj] = ac[t];
+          uj++;
+        }
       }
+      lp[i + 1] = lj;
+      up[i + 1] = uj;
     }
-    l_rowptr_(i + 1) = lj;
-    u_rowptr_(i + 1) = uj;
   }
 
   // Sort every factor row by column: the diagonal becomes U's first entry.
   // A row already strictly ascending is its own (unique) sorted order and
   // is left as it is: the sort would give it back unchanged.
   for (int i = 0; i < rows; i++) {
-    if (!strictlyAscending(l_colind_, l_rowptr_[i], l_rowptr_[i + 1]))
+    if (!strictlyAscending(data(l_colind_), l_rowptr_[i], l_rowptr_[i + 1]))
       QSort(l_colind_, l_val_, l_rowptr_[i], l_rowptr_[i + 1] - l_rowptr_[i]);
-    if (!strictlyAscending(u_colind_, u_rowptr_[i], u_rowptr_[i + 1]))
+    if (!strictlyAscending(data(u_colind_), u_rowptr_[i], u_rowptr_[i + 1]))
       QSort(u_colind_, u_val_, u_rowptr_[i], u_rowptr_[i + 1] - u_rowptr_[i]);
   }
 
