@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "comprow_double.h"
+#include "ilupre_double.h"
 #include "mvblasd.h"
 #include "mvvd.h"
 #include "mvvi.h"
@@ -300,6 +301,24 @@ TEST(SparseAssertionDeathTest, ElementAccessPastTheEndAsserts) {
               "mvvi\\.h.*MV_Vector_int::operator\\(\\)\\(int\\).*i < dim_");
   // A row index of dim(0) reaches the row starts past their end.
   EXPECT_EXIT((void)twoByTwo()(2, 0), ::testing::KilledBySignal(SIGABRT), "i < dim_");
+}
+
+// The ILU(0) build reads A's rows through raw pointers once it has checked
+// the first and last entry of each: row starts past the stored entries, in
+// the middle or at the end of a row, still end in the assertion.
+TEST(SparseAssertionDeathTest, FactoringRowsOutsideTheArraysAsserts) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  double val[3] = {4.0, 1.0, 3.0};
+  int col[3] = {0, 1, 1};
+  for (std::vector<int> starts : {std::vector<int>{0, 2, 4}, std::vector<int>{0, 5, 5},
+                                  std::vector<int>{0, 4, 4}}) {
+    const CompRow_Mat_double A(2, 2, 3, val, starts.data(), col, 0);
+    EXPECT_EXIT(CompRow_ILUPreconditioner_double{A}, ::testing::KilledBySignal(SIGABRT),
+                "i < dim_");
+  }
+  int good[3] = {0, 2, 3};
+  const CompRow_ILUPreconditioner_double M(CompRow_Mat_double(2, 2, 3, val, good, col, 0));
+  EXPECT_DOUBLE_EQ(M.upper().val[2], 3.0 - 0.0);  // row 1 has no L entry
 }
 
 }  // namespace
