@@ -61,10 +61,6 @@ std::size_t address_space_now() {
   return 0;
 }
 
-}  // namespace
-
-namespace {
-
 struct RunMemory {
   double heap = 0, kept = 0;  // bytes on the heap, bytes of the kept block
 };
