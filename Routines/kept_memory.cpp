@@ -81,9 +81,3 @@ KeptMemory::~KeptMemory() {
     munmap(data_, bytes_);
   }
 }
-
-std::size_t KeptMemory::kept_bytes() {
-  Block& b = block();
-  std::lock_guard<std::mutex> lock(b.mutex);
-  return b.bytes;
-}

@@ -19,12 +19,8 @@ class KeptMemory {
   KeptMemory& operator=(const KeptMemory&) = delete;
 
   char* data() const { return data_; }
-  std::size_t size() const { return bytes_; }
   // Whether this lease holds the process's block.
   bool kept() const { return kept_; }
-
-  // Bytes of the process's block now (0 before the first lease).
-  static std::size_t kept_bytes();
 
  private:
   char* data_ = nullptr;

@@ -204,6 +204,22 @@ struct WorkerSlots {
   CImg<double> B_u, B_v;
 };
 
+// The probes a batched call holds at once (a ring of at most two batches
+// per thread), the distance between them in floats, and the bytes of the
+// call's buffers: the ring and every worker's slots.
+int probe_ring(int nbIt, const ProbePlan& plan) {
+  return static_cast<int>(std::min<long long>(nbIt, 2LL * plan.threads * plan.batch));
+}
+
+std::size_t probe_stride(int taille) {
+  return CallBuffers::rounded(sizeof(float) * static_cast<std::size_t>(taille)) / sizeof(float);
+}
+
+std::size_t call_buffer_bytes(int taille, int nbIt, const ProbePlan& plan) {
+  return probe_stride(taille) * sizeof(float) * static_cast<std::size_t>(probe_ring(nbIt, plan)) +
+         WorkerSlots::bytes(taille, plan.batch) * static_cast<std::size_t>(plan.threads);
+}
+
 // The same probes, solves, samples, console lines and sums as
 // sequential_sums, bit for bit, with the solves in batches on plan.threads
 // threads. This thread draws the probes in order from the one generator
@@ -218,11 +234,9 @@ template <std::size_t N, typename Samples>
 std::array<double, N> batched_sums(const FactoredSystem& A, long& idum, int nc, int nl, int nbIt,
                                    double tol, const ProbePlan& plan, const Samples& samples) {
   const int ncnl = nc * nl, taille = 2 * ncnl;
-  const int ring =
-      static_cast<int>(std::min<long long>(nbIt, 2LL * plan.threads * plan.batch));
-  const std::size_t stride = CallBuffers::rounded(sizeof(float) * taille) / sizeof(float);
-  CallBuffers buffers(stride * sizeof(float) * static_cast<std::size_t>(ring) +
-                      WorkerSlots::bytes(taille, plan.batch) * static_cast<std::size_t>(plan.threads));
+  const int ring = probe_ring(nbIt, plan);
+  const std::size_t stride = probe_stride(taille);
+  CallBuffers buffers(call_buffer_bytes(taille, nbIt, plan));
   float* const deviates = buffers.take<float>(stride * static_cast<std::size_t>(ring));
   auto probe = [&](int it) { return deviates + stride * static_cast<std::size_t>(it % ring); };
   std::vector<std::array<double, N>> probeSamples(static_cast<std::size_t>(nbIt));
@@ -503,13 +517,8 @@ std::size_t trace_probe_buffer_bytes(int nc, int nl, int nbIt) {
   const std::size_t image = sizeof(double) * static_cast<std::size_t>(ncnl);
   if (plan.threads == 1 && plan.batch == 1)  // z, x, B_u, B_v, X
     return 4 * image + 2 * image + 2 * image;
-  const int ring = static_cast<int>(std::min<long long>(nbIt, 2LL * plan.threads * plan.batch));
-  const std::size_t stride =
-      CallBuffers::rounded(sizeof(float) * static_cast<std::size_t>(taille)) / sizeof(float);
-  const std::size_t kept = stride * sizeof(float) * static_cast<std::size_t>(ring) +
-                           WorkerSlots::bytes(static_cast<int>(taille), plan.batch) *
-                               static_cast<std::size_t>(plan.threads);
-  return kept + 2 * image * static_cast<std::size_t>(plan.threads);  // + B_u, B_v per worker
+  return call_buffer_bytes(static_cast<int>(taille), nbIt, plan) +
+         2 * image * static_cast<std::size_t>(plan.threads);  // + B_u, B_v per worker
 }
 
 double CGS_randomB_traceInvA(int taille, int nombre, int nc, int nl, double* val, int* row_ptr,
