@@ -45,8 +45,16 @@ char** read_list_file(const RunParameters& p) {
 
 // A tile without a single valid sample gives no data term anywhere.
 void refuse_all_invalid(const RunParameters& p, const char* which, const char* path,
-                        const CImg<double>& tile) {
+                        const CImg<double>& tile, bool preWarped = false) {
   if (has_valid_samples(tile)) return;
+  if (preWarped)
+    refuse(std::string("Refused: ") + which + " " + path +
+           " pre-warped by " + (p.UVinit ? "-UVinit" : "-Umean") +
+           " has no valid sample in the tile of " + std::to_string(p.dxOrig) + " x " +
+           std::to_string(p.dyOrig) + " pixels at column " + std::to_string(p.ofx) + ", row " +
+           std::to_string(p.ofy) +
+           " (every pixel there reads a sample of 1022 or more, the mark of an invalid sample,"
+           " or a position outside image 2).");
   refuse(std::string("Refused: ") + which + " " + path + " has no valid sample in the tile of " +
          std::to_string(p.dxOrig) + " x " + std::to_string(p.dyOrig) + " pixels at column " +
          std::to_string(p.ofx) + ", row " + std::to_string(p.ofy) +
@@ -55,6 +63,7 @@ void refuse_all_invalid(const RunParameters& p, const char* which, const char* p
 
 // The tile of image 1, and image 2 over Dx x Dy, pre-warped by
 // the constant velocity or the initial field, then cut at the same tile.
+// Pixels whose pre-warp target lies outside image 2 become invalid samples.
 void load_tiles(const RunParameters& p, char** fileIm, CImg<double>& imOrig,
                 CImg<double>& imdtOrig) {
   const CImg<double> Umean(p.Dx, p.Dy, 1, 1, p.Umoy);
@@ -83,17 +92,18 @@ void load_tiles(const RunParameters& p, char** fileIm, CImg<double>& imOrig,
     const CImg<double> flow = fill(Umean, CImg<double>(p.Dx, p.Dy, 1, 1, 0.0));
     const CImg<double> moving = image2();
     tmpLarge.assign(p.Dx, p.Dy, 1, 1);
-    Recal_spline(tmpLarge, moving, flow, 3);
+    Recal_spline(tmpLarge, moving, flow, 3, OutsideTarget::Invalid);
   } else if (p.UVinit) {
     const CImg<double> field(read_aUVFile(fileIm[kSlotField], p.Dx, p.Dy, p.Dx, p.Dy, 0, 0));
     const CImg<double> moving = image2();
     tmpLarge.assign(p.Dx, p.Dy, 1, 1);
-    Recal_spline(tmpLarge, moving, field, 3);
+    Recal_spline(tmpLarge, moving, field, 3, OutsideTarget::Invalid);
   } else {
     tmpLarge = image2();
   }
   imdtOrig = cut(tmpLarge, p.ofx, p.ofy, p.dxOrig, p.dyOrig);
-  refuse_all_invalid(p, "image 2", fileIm[kSlotImage2], imdtOrig);
+  refuse_all_invalid(p, "image 2", fileIm[kSlotImage2], imdtOrig,
+                     p.Umoy != 0.0 || p.UVinit);
 }
 
 // Padding to W' x H' (stored in p.dx, p.dy), with the size line.

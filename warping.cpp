@@ -19,6 +19,12 @@ namespace {
 const int kMaxSide = 32767;
 const int kMaxUpsampledSide = 16383;
 
+// Largest float magnitude below the invalid-sample marker's, the bound of a
+// valid warped value.
+const float kLargestValid = std::nextafter(static_cast<float>(kInvalidMagnitude), 0.0f);
+// Marker of a pixel whose target lies outside the image, when asked for.
+const float kOutsideMarker = 1023.0f;
+
 [[noreturn]] void fail(const char* function, const char* what, int w, int h) {
   std::fprintf(stderr, "%s: %s (%d x %d)\n", function, what, w, h);
   std::exit(1);
@@ -90,6 +96,11 @@ void Proj_Dup_Spline(CImg<double>& out, const CImg<double>& in, int SplineDegree
 
 void Recal_spline(CImg<double>& out, const CImg<double>& in, const CImg<double>& UV,
                   int SplineDegree) {
+  Recal_spline(out, in, UV, SplineDegree, OutsideTarget::NearestSample);
+}
+
+void Recal_spline(CImg<double>& out, const CImg<double>& in, const CImg<double>& UV,
+                  int SplineDegree, OutsideTarget outside) {
   std::printf("\n Recalage\n");
   std::fflush(stdout);
   if (in.width() > kMaxSide || in.height() > kMaxSide)
@@ -113,8 +124,7 @@ void Recal_spline(CImg<double>& out, const CImg<double>& in, const CImg<double>&
   // The prefilter would spread an invalid sample's value into the
   // coefficients of its neighbours: the spline goes through the filled
   // samples instead. The block test below still reads Im_in, so a pixel
-  // whose block holds an invalid sample takes its base sample, and an
-  // invalid base sample stays invalid in the output.
+  // whose block holds an invalid sample stays invalid in the output.
   fill_invalid_samples(coefficients, nb_col, nb_lig);
   if (SplineDegree > 2 && SamplesToCoefficients(coefficients, nb_col, nb_lig, SplineDegree) != 0)
     std::printf("probleme\n");
@@ -156,14 +166,29 @@ void Recal_spline(CImg<double>& out, const CImg<double>& in, const CImg<double>&
       }
 
       const int J = I_u + inc_j, I = I_v + inc_i;
-      const bool interpolate = J >= 0 && J < nb_col && I >= 0 && I < nb_lig &&
-                               valid(I_u, I_v) && valid(J, I_v) && valid(I_u, I) && valid(J, I);
+      const bool blockInside = J >= 0 && J < nb_col && I >= 0 && I < nb_lig;
       float value;
-      if (!interpolate) {
+      if (outside == OutsideTarget::Invalid &&
+          (x < 0 || x > nb_col - 1 || y < 0 || y > nb_lig - 1)) {
+        value = kOutsideMarker;
+      } else if (!blockInside) {
         value = sample(I_u, I_v);
+      } else if (!valid(I_u, I_v) || !valid(J, I_v) || !valid(I_u, I) || !valid(J, I)) {
+        // The value would come from a block that holds no measurement at
+        // every corner: the pixel is invalid, carrying the first marker.
+        value = !valid(I_u, I_v)  ? sample(I_u, I_v)
+                : !valid(J, I_v)  ? sample(J, I_v)
+                : !valid(I_u, I)  ? sample(I_u, I)
+                                  : sample(J, I);
       } else if (SplineDegree > 2) {
         value = static_cast<float>(
             InterpolatedValue(coefficients, nb_col, nb_lig, x, y, SplineDegree));
+        // Near bright edges the spline of valid samples can overshoot to a
+        // marker's magnitude; the value stays a valid one.
+        if (value >= kLargestValid)
+          value = kLargestValid;
+        else if (value <= -kLargestValid)
+          value = -kLargestValid;
       } else {
         const float p00 = sample(I_u, I_v), p01 = sample(J, I_v);
         const float p10 = sample(I_u, I), p11 = sample(J, I);

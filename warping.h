@@ -20,17 +20,30 @@ template <typename T> struct CImg;
 void Proj_Dup_Spline(cimg_library::CImg<double>& out, const cimg_library::CImg<double>& in,
                      int SplineDegree);
 
+// What the warp gives a pixel whose target lies outside the image: the
+// nearest stored sample (the level warps), or an invalid sample (+1023, the
+// pre-warp of image 2, whose pixels outside it hold no measurement).
+enum class OutsideTarget { NearestSample, Invalid };
+
 // Warps in by the flow UV (in's width and height, slice 0 U along the
 // columns, slice 1 V along the rows) into out, which must already have in's
 // width and height: out(j, i) is the spline of in at (j + U, i + V) when the
 // 2 x 2 block of samples towards the displacement lies inside the image and
-// holds no invalid sample (|value| >= 1022); otherwise the stored sample at
-// the target clamped to the image. Degree 2 or less interpolates bilinearly.
+// holds no invalid sample (|value| >= 1022); otherwise, when that block lies
+// inside the image, the pixel is invalid (it carries the block's first
+// invalid sample), and when it does not, it takes the stored sample at the
+// target clamped to the image (or, with OutsideTarget::Invalid, +1023 where
+// the target itself lies outside). Validity thus follows the markers only:
+// a spline value of valid samples that overshoots to 1022 or more is held
+// just below 1022. Degree 2 or less interpolates bilinearly.
 // The spline goes through in with its invalid samples filled from valid
 // neighbours, so that no invalid value leaks into the pixels around it.
 // A pixel whose displacement is not finite keeps its own value. Prints
 // "\n Recalage" and a line end first.
 void Recal_spline(cimg_library::CImg<double>& out, const cimg_library::CImg<double>& in,
                   const cimg_library::CImg<double>& UV, int SplineDegree);
+void Recal_spline(cimg_library::CImg<double>& out, const cimg_library::CImg<double>& in,
+                  const cimg_library::CImg<double>& UV, int SplineDegree,
+                  OutsideTarget outside);
 
 #endif

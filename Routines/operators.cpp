@@ -132,9 +132,22 @@ CImg<double> correlate(const CImg<double>& b, const CImg<double>& filtre, bool p
 }
 
 struct SparseState {
-  double a = 0.0, skipped = 0.0;
+  double a = 0.0, skipped = 0.0, valid = 0.0;
   bool negative = false;
 };
+
+// Output of the marker-skipping correlation: the plain sum where no
+// positive tap saw a marker; where some did, the mean over the valid taps
+// (their sum divided by their weight, scaled by the kernel's sum
+// kernelSum so that it matches the unmarked sum) when those taps carry at
+// least half of the kernel's weight, else a marker (-1023 when a negative
+// marker was seen, unless only positive ones count). Scattered markers are
+// thus bridged, and only pixels that see mostly markers stay invalid.
+double sparseOutput(const SparseState& s, double kernelSum) {
+  if (!(s.skipped > 0.0)) return s.a;
+  if (s.valid > 0.0 && s.valid >= 0.5 * kernelSum) return s.a / s.valid * kernelSum;
+  return s.negative ? -1023.0 : 1023.0;
+}
 
 }  // namespace
 
@@ -181,34 +194,36 @@ CImg<double> Filtre_2D(const CImg<double>& b, const CImg<double>& filtre, bool p
 }
 
 CImg<double> Filtre_2D_sparse(const CImg<double>& b, const CImg<double>& filtre) {
-  cimgSum(filtre);  // an empty filter raises the library's empty-instance error
+  const double kernelSum = cimgSum(filtre);  // an empty filter raises the empty-instance error
   checkFilter(filtre, "Filtre_2D_sparse()");
   return correlate<SparseState>(
       b, filtre, false,
       [](SparseState& s, double v, double f) {
         if (v <= -1022.0) s.negative = true;
-        if (std::fabs(v) >= 1022.0)
+        if (std::fabs(v) >= 1022.0) {
           s.skipped += f;
-        else
+        } else {
           s.a += v * f;
+          s.valid += f;
+        }
       },
-      [](const SparseState& s) {
-        if (s.skipped > 0.0) return s.negative ? -1023.0 : 1023.0;
-        return s.a;
-      });
+      [kernelSum](const SparseState& s) { return sparseOutput(s, kernelSum); });
 }
 
 CImg<double> Filtre_2D_sparse(const CImg<double>& b, const CImg<double>& filtre, bool periodic) {
   if (!periodic) return Filtre_2D_sparse(b, filtre);
-  cimgSum(filtre);
+  const double kernelSum = cimgSum(filtre);
   checkFilter(filtre, "Filtre_2D_sparse()");
+  // Wrapped borders count only positive markers; negative values are used.
   return correlate<SparseState>(
       b, filtre, true,
       [](SparseState& s, double v, double f) {
-        if (v >= 1022.0)
+        if (v >= 1022.0) {
           s.skipped += f;
-        else
+        } else {
           s.a += v * f;
+          s.valid += f;
+        }
       },
-      [](const SparseState& s) { return s.skipped > 0.0 ? 1023.0 : s.a; });
+      [kernelSum](const SparseState& s) { return sparseOutput(s, kernelSum); });
 }

@@ -61,13 +61,15 @@ cimg_library::CImg<double> Filtre_2D(const cimg_library::CImg<double>& b,
 cimg_library::CImg<double> Filtre_2D(const cimg_library::CImg<double>& b,
                                      const cimg_library::CImg<double>& filtre, bool periodic);
 
-// Correlation that skips invalid samples (|v| >= 1022, clamped indices): the
-// taps over invalid samples are left out; an output pixel that saw an
-// invalid sample under a positive total of taps is -1023 when one of the
-// samples it saw was <= -1022, else +1023. With `periodic` (single-step
-// wrap) only v >= 1022 is invalid and the marker is always +1023. Raises
-// CImgInstanceException for an empty filter, CImgArgumentException for an
-// even width or height.
+// Correlation that skips invalid samples (|v| >= 1022, clamped indices).
+// Where no tap of positive weight falls on an invalid sample the output is
+// the plain correlation sum. Where some do, it is the sum over the valid
+// taps divided by their weight (times the kernel's sum, 1 for the pyramid
+// kernel) when that weight is at least half of the kernel's sum, and a
+// marker otherwise: -1023 when one of the samples seen was <= -1022, else
+// +1023. With `periodic` (single-step wrap) only v >= 1022 is invalid and
+// the marker is always +1023. Raises CImgInstanceException for an empty
+// filter, CImgArgumentException for an even width or height.
 cimg_library::CImg<double> Filtre_2D_sparse(const cimg_library::CImg<double>& b,
                                             const cimg_library::CImg<double>& filtre);
 cimg_library::CImg<double> Filtre_2D_sparse(const cimg_library::CImg<double>& b,

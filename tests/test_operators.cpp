@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <random>
+#include <vector>
 
 #include "CImg.h"
 #include "operators.h"
@@ -189,27 +190,58 @@ TEST(Filtre2DSparse, WithoutMarkersEqualsTheClampedCorrelation) {
   EXPECT_TRUE(Filtre_2D_sparse(b, burt, false) == Filtre_2D(b, burt));
 }
 
-TEST(Filtre2DSparse, InvalidSamplesMarkTheirNeighbourhood) {
+// Markers under a tap are left out; the valid taps are renormalised while
+// they weigh at least half of the kernel, else the pixel stays a marker.
+// Expected values by hand: (sum of value * tap over valid taps) / (their
+// taps' sum), with the Burt taps 0.05, 0.25, 0.4, 0.25, 0.05.
+TEST(Filtre2DSparse, ValidTapsRenormalisedOrMarker) {
+  const double M = 1023.0, N = -1023.0;
   const CImg<double> burt = row({0.05, 0.25, 0.4, 0.25, 0.05});
-  CImg<double> b(12, 2, 1, 1, 10.0);
-  b(3, 0) = 1023.0;
-  b(9, 0) = -1023.0;
-  const CImg<double> a = Filtre_2D_sparse(b, burt);
-  for (int x = 0; x < 12; ++x) {
-    const double expected = (x >= 1 && x <= 5) ? 1023.0 : (x >= 7 && x <= 11) ? -1023.0 : 10.0;
-    EXPECT_NEAR(a(x, 0), expected, 1e-12) << x;
-    EXPECT_NEAR(a(x, 1), 10.0, 1e-12);  // other row untouched
+  const struct {
+    const char* name;
+    CImg<double> b, filtre;
+    bool periodic;
+    std::vector<double> expected;
+  } cases[] = {
+      // A ramp with one marker: every pixel that sees it is renormalised.
+      {"ramp, one marker",
+       row({0, 1, 2, M, 4, 5, 6}),
+       burt,
+       false,
+       {0.35, 0.9 / 0.95, 1.25 / 0.75, 3.0, 3.25 / 0.75, 4.8 / 0.95, 5.65}},
+      // A block of three, one of them negative: the pixels whose valid taps
+      // weigh 0.3 stay markers, with the sign of the negative one.
+      {"block with a negative marker",
+       row({10, 10, M, M, N, 10, 10}),
+       burt,
+       false,
+       {10, 10, N, N, N, 10, 10}},
+      {"block of positive markers", row({10, 10, M, M, M, 10, 10}), burt, false,
+       {10, 10, M, M, M, 10, 10}},
+      // Valid taps weighing exactly half are renormalised; less is a marker.
+      {"exactly half", row({1, M, 3}), row({0.25, 0.5, 0.25}), false, {1.0, 2.0, 3.0}},
+      {"below half", row({1, M, 3}), row({0.2, 0.6, 0.2}), false, {1.0, M, 3.0}},
+      // Single-step wrap: at column 4 the taps 5 and 6 both read column 0.
+      {"periodic", row({M, 1, 2, 3, 4}), burt, true,
+       {1.55 / 0.6, 1.25 / 0.75, 2.0 / 0.95, 2.75 / 0.95, 2.45 / 0.7}},
+  };
+  for (const auto& c : cases) {
+    const CImg<double> a = Filtre_2D_sparse(c.b, c.filtre, c.periodic);
+    ASSERT_EQ(a.width(), static_cast<int>(c.expected.size())) << c.name;
+    for (int x = 0; x < a.width(); ++x) EXPECT_NEAR(a(x, 0), c.expected[x], 1e-12) << c.name << " " << x;
   }
-  // A pixel that sees both markers is -1023.
+  // A marker under a zero tap is skipped and renormalises nothing.
   CImg<double> both(5, 1, 1, 1, 0.0);
-  both(1, 0) = 1023.0;
-  both(3, 0) = -1023.0;
-  EXPECT_EQ(Filtre_2D_sparse(both, burt)(2, 0), -1023.0);
-  // A marker under a zero tap is skipped without marking.
-  const CImg<double> holes = Filtre_2D_sparse(both, row({1, 0, 1}));
-  EXPECT_EQ(holes(1, 0), 0.0);
-  // Periodic: only +1022 and above is invalid; negative values are used.
-  const CImg<double> p = Filtre_2D_sparse(b, burt, true);
-  EXPECT_EQ(p(3, 0), 1023.0);
-  EXPECT_NEAR(p(9, 0), 0.4 * -1023.0 + 0.6 * 10.0, 1e-9);
+  both(1, 0) = M;
+  both(3, 0) = N;
+  EXPECT_EQ(Filtre_2D_sparse(both, row({1, 0, 1}))(1, 0), 0.0);
+  // Periodic borders count only positive markers: negative values are used.
+  CImg<double> b(12, 2, 1, 1, 10.0);
+  b(9, 0) = N;
+  EXPECT_NEAR(Filtre_2D_sparse(b, burt, true)(9, 0), 0.4 * N + 0.6 * 10.0, 1e-9);
+  // Markers in the second pass, along y, follow the same rule.
+  CImg<double> col(1, 7, 1, 1, 0.0);
+  for (int y = 0; y < 7; ++y) col(0, y) = y;
+  col(0, 3) = M;
+  EXPECT_NEAR(Filtre_2D_sparse(col, burt.get_permute_axes("yxzc"))(0, 2), 1.25 / 0.75, 1e-12);
 }

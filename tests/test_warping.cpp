@@ -3,6 +3,7 @@
 
 #include <CImg.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <unistd.h>
@@ -234,7 +235,8 @@ TEST(Warping, BilinearForLowDegrees) {
 }
 
 // Interpolation needs the 2 x 2 block towards the target to be valid
-// (|v| < 1022); otherwise the pixel takes the stored sample at its base.
+// (|v| < 1022); a pixel whose block holds a marker is itself invalid and
+// carries that marker.
 TEST(Warping, InvalidSampleMarkers) {
   const struct {
     double marker;
@@ -247,14 +249,58 @@ TEST(Warping, InvalidSampleMarkers) {
     Recal_spline(out, in, constantFlow(10, 10, 0.5, 0.5), 3);
     for (int y = 4; y <= 5; ++y)
       for (int x = 4; x <= 5; ++x) {
-        const double stored = static_cast<float>(in(x, y));
         if (c.invalid)
-          EXPECT_EQ(out(x, y), stored) << c.marker;
+          EXPECT_EQ(out(x, y), c.marker) << x << "," << y;
         else
-          EXPECT_GT(std::fabs(out(x, y) - stored), 1.0) << c.marker;
+          EXPECT_GT(std::fabs(out(x, y) - static_cast<float>(in(x, y))), 1.0) << c.marker;
       }
     // Pixels whose block does not reach the marker are interpolated.
     EXPECT_NE(out(2, 2), static_cast<double>(static_cast<float>(in(2, 2))));
+    EXPECT_LT(std::fabs(out(3, 3)), 1022.0);
+  }
+}
+
+// Near bright edges the cubic spline of valid samples overshoots; the warped
+// value stays valid (below 1022), however bright, and a marker still marks.
+TEST(Warping, BrightOvershootStaysValid) {
+  const int w = 24, h = 8;
+  CImg<double> in(w, h, 1, 1);
+  cimg_forXY(in, x, y) in(x, y) = (x / 3) % 2 ? 1021.0 : 0.0;  // steps of 0 and 1021
+  CImg<double> out(w, h, 1, 1, 0.0);
+  Recal_spline(out, in, constantFlow(w, h, 0.5, 0.0), 3);
+  double brightest = 0.0;
+  cimg_forXY(out, x, y) {
+    EXPECT_LT(out(x, y), 1022.0) << x << "," << y;
+    brightest = std::max(brightest, out(x, y));
+  }
+  EXPECT_GT(brightest, 1021.0);  // the spline did overshoot the brightest sample
+  in(10, 4) = 1023.0;            // next to bright samples
+  Recal_spline(out, in, constantFlow(w, h, 0.5, 0.0), 3);
+  // With V = 0 the block reaches up a row: (j..j+1, i-1..i).
+  EXPECT_EQ(out(9, 4), 1023.0);   // its block (9..10, 3..4) holds the marker
+  EXPECT_EQ(out(10, 5), 1023.0);  // block (10..11, 4..5)
+  EXPECT_LT(out(11, 4), 1022.0);
+}
+
+// The pre-warp's pixels whose target lies outside the image are invalid;
+// the level warps take the nearest stored sample there.
+TEST(Warping, OutsideTargetsInvalidWhenAsked) {
+  const int w = 12, h = 10;
+  const CImg<double> in = randomImage(w, h, 4);
+  const double shifts[][2] = {{2.5, 0.0}, {0.0, -3.25}, {-1.5, 1.5}};
+  for (const auto& s : shifts) {
+    const CImg<double> uv = constantFlow(w, h, s[0], s[1]);
+    CImg<double> nearest(w, h), marked(w, h);
+    Recal_spline(nearest, in, uv, 3);
+    Recal_spline(marked, in, uv, 3, OutsideTarget::Invalid);
+    cimg_forXY(in, x, y) {
+      const double tx = x + s[0], ty = y + s[1];
+      const bool outside = tx < 0 || tx > w - 1 || ty < 0 || ty > h - 1;
+      if (outside)
+        EXPECT_EQ(marked(x, y), 1023.0) << x << "," << y;
+      else
+        EXPECT_EQ(marked(x, y), nearest(x, y)) << x << "," << y;
+    }
   }
 }
 

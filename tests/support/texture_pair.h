@@ -11,18 +11,19 @@
 
 namespace velmora_test {
 
-// A smooth random texture: a sum of plane waves of wavelengths 12 to 32
-// pixels with random directions and phases, around mean with amplitude
-// amp; sampled at (x - u, y - v), so that the texture moves by (u, v).
+// A smooth random texture: a sum of plane waves of wavelengths lambda0 to
+// lambda0 + span (12 to 32 pixels by default) with random directions and
+// phases, around mean with amplitude amp; sampled at (x - u, y - v), so
+// that the texture moves by (u, v).
 inline Grey smooth_texture(int w, int h, double u, double v, unsigned seed, double mean = 500.0,
-                           double amp = 350.0) {
+                           double amp = 350.0, double lambda0 = 12.0, double span = 20.0) {
   std::mt19937 gen(seed);
   std::uniform_real_distribution<double> unit(0.0, 1.0);
   const double pi = std::acos(-1.0);
   const int waves = 10;
   std::vector<double> kx(waves), ky(waves), phase(waves);
   for (int k = 0; k < waves; ++k) {
-    const double lambda = 12.0 + 20.0 * unit(gen), theta = 2.0 * pi * unit(gen);
+    const double lambda = lambda0 + span * unit(gen), theta = 2.0 * pi * unit(gen);
     kx[k] = 2.0 * pi / lambda * std::cos(theta);
     ky[k] = 2.0 * pi / lambda * std::sin(theta);
     phase[k] = 2.0 * pi * unit(gen);
