@@ -13,6 +13,7 @@
 #include "display_hooks.h"
 #include "heap_reuse.h"
 #include "level_loop.h"
+#include "output_file.h"
 #include "outputs.h"
 #include "run_parameters.h"
 #include "run_setup.h"
@@ -22,10 +23,28 @@ using cimg_library::CImgList;
 
 namespace {
 
+// The library handles the events of every window in one thread, started
+// with the first window, and a new thread inherits the signal mask of the
+// thread that starts it. The first window (closed, never shown) is opened
+// with SIGINT, SIGTERM and SIGHUP held, so the event thread never takes
+// them: they reach the main thread, whose handler removes the temporary
+// file of an output being written.
+void start_event_thread_without_signals() {
+  static bool started = false;
+  if (started) return;
+  const SignalsHeld held;
+  const cimg_library::CImgDisplay unseen(1, 1, "", 0, false, true);
+  started = true;
+}
+
 // Each window holds the run until the user closes it.
-void show_image(const CImg<double>& image, const char* title) { image.display(title); }
+void show_image(const CImg<double>& image, const char* title) {
+  start_event_thread_without_signals();
+  image.display(title);
+}
 
 void show_weights(const CImgList<double>& weights, const char* title) {
+  start_event_thread_without_signals();
   weights.print(title);
   weights.get_append('x').display(title);
 }

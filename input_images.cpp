@@ -5,10 +5,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <sstream>
 #include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using cimg_library::CImg;
 
@@ -167,7 +171,40 @@ std::string read_text_raster(std::istream& in, const char* path, int type, unsig
   return "";
 }
 
+// Whether the library can be given path as the converter: it puts the path
+// into a shell command without quotes, so only characters the shell takes
+// literally, and it keeps at most 1023 bytes of it (a shorter limit leaves
+// room for the file name in its 1024-byte command).
+bool usable_converter_path(const std::string& path) {
+  for (const char ch : path)
+    if (!std::isalnum(static_cast<unsigned char>(ch)) && !std::strchr("/._+-,@%=", ch))
+      return false;
+  return !path.empty() && path.size() <= 255;
+}
+
 }  // namespace
+
+std::string find_converter(const char* name) {
+  const char* const path = std::getenv("PATH");
+  if (!path) return "";
+  std::string folders(path);
+  std::size_t start = 0;
+  while (start <= folders.size()) {
+    std::size_t end = folders.find(':', start);
+    if (end == std::string::npos) end = folders.size();
+    const std::string folder = folders.substr(start, end - start);
+    start = end + 1;
+    // An empty or relative entry names the working folder or one below it.
+    if (folder.empty() || folder[0] != '/') continue;
+    const std::string candidate = folder + (folder.back() == '/' ? "" : "/") + name;
+    struct stat st;
+    if (::stat(candidate.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        ::access(candidate.c_str(), X_OK) != 0)
+      continue;
+    if (usable_converter_path(candidate)) return candidate;
+  }
+  return "";
+}
 
 std::string read_pnm_grey(const char* path, CImg<double>& image) {
   const int type = pnm_type(path);
@@ -237,7 +274,16 @@ CImg<double> load_grey_image(const char* path) {
     const std::string failed = read_pnm_grey(path, img);
     if (!failed.empty()) refuse(failed);
   } else {
-    img = CImg<double>::get_load_tiff(path, 0, ~0U, 1);
+    // The library's own search for the converter tries ./magick and
+    // ./convert in the working folder first; it is given the one on PATH.
+    cimg_library::cimg::fclose(cimg_library::cimg::fopen(path, "rb"));  // a missing file
+    const std::string convert = find_converter("convert");
+    if (convert.empty())
+      refuse(about(path,
+                   "is not a PNM file, and the converter \"convert\" (ImageMagick) that reads "
+                   "other formats was not found on PATH."));
+    cimg_library::cimg::imagemagick_path(convert.c_str());
+    img.load_imagemagick_external(path);
     img = img.get_slice(0).get_channels(0, 0);
   }
   if (img.width() > kMaxImageSide || img.height() > kMaxImageSide)

@@ -20,11 +20,22 @@ constexpr double kMaxSample = 1023.0;
 
 // Loads a grey image: slice 0 and channel 0 of the file. Files that start
 // with a PNM magic number (P1 to P6) are read by read_pnm_grey; any other
-// format goes through the library's external converter. A file refused by
-// read_pnm_grey, an image with a side above kMaxImageSide, or a sample that
-// is not a number from 0 to kMaxSample ends the program with a message
-// naming the file on standard error and exit status 1.
+// format goes through ImageMagick's convert, the one find_converter finds
+// on PATH, run by the image library. A file refused by read_pnm_grey, a
+// file of another format when no convert is found, an image with a side
+// above kMaxImageSide, or a sample that is not a number from 0 to
+// kMaxSample ends the program with a message naming the file on standard
+// error and exit status 1. A file that cannot be opened, or that the
+// converter cannot read, ends in the image library's exception.
 cimg_library::CImg<double> load_grey_image(const char* path);
+
+// Absolute path of the first executable regular file called name in the
+// absolute folders of PATH; "" when there is none. Empty and relative
+// entries, which name the working folder or folders below it, are skipped,
+// so that files of the folder a run starts in are never executed; so is a
+// path longer than 255 bytes or with characters other than letters, digits
+// and /._+-,@%= (the library puts it into a shell command without quotes).
+std::string find_converter(const char* name);
 
 // Reads a PNM file (P1 to P6) into image: width x height, one channel (the
 // first, red, of a colour file), raw sample values; bitmaps (P1, P4) read

@@ -1,6 +1,7 @@
 // Display mode under a virtual X server: a run with -display opens its
 // windows one after the other, in the order and with the titles of the
-// program's display points, each holding the run until it is closed.
+// program's display points, each holding the run until it is closed; its
+// window event thread keeps SIGINT, SIGTERM and SIGHUP blocked.
 // Skipped where Xvfb or xdotool is missing.
 #include <gtest/gtest.h>
 
@@ -12,6 +13,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <iostream>
 #include <map>
 #include <sstream>
@@ -116,6 +118,21 @@ class VirtualDisplay {
   std::string name_;
 };
 
+// The blocked-signal mask (hexadecimal, the "SigBlk:" line) of a thread's
+// /proc/<pid>/task/<tid>/status file; "" when the thread is gone.
+std::string blocked_mask(const std::string& status_file) {
+  std::ifstream in(status_file);
+  std::string line;
+  while (std::getline(in, line))
+    if (line.rfind("SigBlk:", 0) == 0) return line.substr(7);
+  return "";
+}
+
+// Whether that mask holds signal sig.
+bool blocks(const std::string& mask, int sig) {
+  return (std::stoull(mask, nullptr, 16) >> (sig - 1)) & 1u;
+}
+
 }  // namespace
 
 TEST(Display, WindowsOpenInOrderAndCloseOneByOne) {
@@ -142,6 +159,10 @@ TEST(Display, WindowsOpenInOrderAndCloseOneByOne) {
     bool exited = false;
     int status = -1;
     std::vector<std::string> titles;
+    // Signal masks while the first window is open: the main thread's and
+    // those of the other threads (the library's event thread).
+    std::string mainMask;
+    std::vector<std::string> otherMasks;
   };
   const auto run_closing_windows = [&](const VirtualDisplay& x) {
     Outcome o;
@@ -171,6 +192,17 @@ TEST(Display, WindowsOpenInOrderAndCloseOneByOne) {
         auto it = seen.find(id);
         if (it == seen.end()) {
           seen[id].first = now;
+          if (seen.size() == 1) {
+            const std::string task = "/proc/" + std::to_string(run) + "/task/";
+            for (const auto& t : fs::directory_iterator(task)) {
+              const std::string mask = blocked_mask(t.path().string() + "/status");
+              if (mask.empty()) continue;
+              if (t.path().filename() == std::to_string(run))
+                o.mainMask = mask;
+              else
+                o.otherMasks.push_back(mask);
+            }
+          }
           continue;
         }
         Seen& w = it->second;
@@ -236,4 +268,14 @@ TEST(Display, WindowsOpenInOrderAndCloseOneByOne) {
         << "window " << i << ": " << titles[i] << ", expected " << expected[i];
   EXPECT_TRUE(fs::exists(dir.path() / "UV_HS.motion"));
   EXPECT_NE(read_text(dir / "stdout").find(" ** End algorithm **"), std::string::npos);
+
+  // SIGINT, SIGTERM and SIGHUP reach the main thread, where the handler
+  // that removes an output's temporary file runs, never the event thread.
+  ASSERT_FALSE(o.mainMask.empty());
+  ASSERT_FALSE(o.otherMasks.empty()) << "no event thread seen";
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    EXPECT_FALSE(blocks(o.mainMask, sig)) << "main thread blocks " << sig;
+    for (const std::string& mask : o.otherMasks)
+      EXPECT_TRUE(blocks(mask, sig)) << "a thread that takes " << sig << ": " << mask;
+  }
 }

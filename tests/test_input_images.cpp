@@ -1,8 +1,11 @@
 // Input images: the PNM reader (every header layout, exact 8- and 16-bit
 // samples, bitmaps, colour files), its refusals, the sample limit of 1023
-// and the converter path for other formats.
+// and the converter path for other formats (the converter taken from PATH,
+// never from the working folder).
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -37,6 +40,27 @@ std::string bytes(std::initializer_list<int> values) {
   std::exit(message.find("less data than its header announces") != std::string::npos ? 0 : 3);
 }
 #endif
+
+// Loads image from the folder cwd with PATH set to path; prints the size
+// and the first sample on standard error and exits with 0.
+[[noreturn]] void load_from(const std::string& cwd, const std::string& path,
+                            const std::string& image) {
+  if (::chdir(cwd.c_str()) != 0) std::exit(3);
+  ::setenv("PATH", path.c_str(), 1);
+  const CImg<double> img = load_grey_image(image.c_str());
+  std::fprintf(stderr, "loaded %d x %d, first sample %g\n", img.width(), img.height(), img(0, 0));
+  std::exit(0);
+}
+
+// An executable shell script that writes the 1 x 1 PNM image of sample
+// value `sample` to standard output, or to its second argument when that is
+// a file name (the two ways the library calls a converter).
+void write_converter(const std::string& path, int sample, const std::string& also = "") {
+  write_text(path, "#!/bin/sh\n" + also + "\nif [ \"$2\" != pnm:- ]; then exec > \"$2\"; fi\n" +
+                       "printf 'P5\\n1 1\\n255\\n\\" + std::to_string(sample / 64) +
+                       std::to_string(sample / 8 % 8) + std::to_string(sample % 8) + "'\n");
+  ::chmod(path.c_str(), 0755);
+}
 
 }  // namespace
 
@@ -265,4 +289,64 @@ TEST(InputImages, OtherFormatsThroughTheConverter) {
   const std::string png = dir / "deep.png";
   EXPECT_EXIT(load_grey_image(png.c_str()), ::testing::ExitedWithCode(1),
               "deep.png has samples up to 51000; samples must lie from 0 to 1023");
+}
+
+// Converters are looked up in the absolute folders of PATH only: a convert
+// or magick script in the working folder (it would leave a marker file and
+// give a 1 x 1 image) is never run, neither through the library's search nor
+// through an empty or relative PATH entry. Without a convert on PATH the
+// message says the file is not PNM and names the converter.
+TEST(InputImagesDeathTest, ConverterFromPathOnly) {
+  GTEST_FLAG_SET(death_test_style, "fast");  // the child runs in these folders
+  ScratchDir dir("images_converter_path");
+  for (const char* sub : {"work", "bin", "empty", "two words"})
+    fs::create_directories(dir.path() / sub);
+  const std::string marker = dir / "marker";
+  for (const char* trap : {"work/convert", "work/magick"})
+    write_converter(dir / trap, 99, ": > '" + marker + "'");
+  write_converter(dir / "bin/convert", 7);
+  write_converter(dir / "two words/convert", 8);
+  const bool real_convert = std::system("command -v convert > /dev/null 2>&1") == 0;
+  Grey g;
+  g.width = 3;
+  g.height = 2;
+  g.v = {13, 200, 0, 1, 2, 3};
+  write_pgm(dir / "eight.pgm", g, 255);
+  if (!real_convert ||
+      std::system(("convert " + dir / "eight.pgm" + " " + dir / "eight.png").c_str()) != 0)
+    write_text(dir / "eight.png", "\x89PNG\r\n\x1a\n not a real one");
+  const char* const user_path = std::getenv("PATH");
+  const std::string not_found =
+      "eight.png is not a PNM file, and the converter \"convert\" \\(ImageMagick\\) that reads "
+      "other formats was not found on PATH";
+  struct Case {
+    const char* what;
+    std::string path;
+    int status;
+    std::string message;
+    bool needs_real_convert;
+  };
+  const Case cases[] = {
+      {"the user's PATH, with convert", user_path ? user_path : "", 0,
+       "loaded 3 x 2, first sample 13", true},
+      {"a folder of PATH with its own convert", dir / "bin", 0, "loaded 1 x 1, first sample 7",
+       false},
+      {"no convert on PATH", dir / "empty", 1, not_found, false},
+      {"relative and empty entries naming the working folder", ".:" + dir / "empty" + "::work",
+       1, not_found, false},
+      // The library would run "<folder>/two" with the rest as arguments.
+      {"a folder name the shell would split", dir / "two words", 1, not_found, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.needs_real_convert && !real_convert) continue;
+    EXPECT_EXIT(load_from(dir / "work", c.path, dir / "eight.png"),
+                ::testing::ExitedWithCode(c.status), c.message);
+    EXPECT_FALSE(fs::exists(marker)) << "a converter of the working folder was run";
+    fs::remove(marker);
+  }
+  EXPECT_EQ(find_converter("convert").empty(), !real_convert);
+  if (real_convert) {
+    EXPECT_EQ(find_converter("convert")[0], '/');
+  }
 }

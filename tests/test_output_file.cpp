@@ -1,12 +1,14 @@
 // Output files written whole or not at all: the temporary file and its
 // rename, the permission bits, links and devices, every output writer
 // under a write that fails part-way (the file-size limit of the process),
-// the temporary file removed by SIGINT and SIGTERM, and the up-front check
-// of the output names against the system's name-length limits.
+// the temporary file removed by SIGINT, SIGTERM and SIGHUP (the process
+// then ends by the signal), and the up-front check of the output names
+// against the system's name-length limits.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -212,23 +214,24 @@ std::size_t name_max(const std::string& folder) {
 
 }  // namespace
 
-// SIGINT or SIGTERM while an output is being written: the temporary file
-// is removed, the earlier complete file keeps its contents, and the program
-// ends with 128 + the signal number. Two writers at once lose both files.
+// SIGINT, SIGTERM or SIGHUP while an output is being written: the
+// temporary file is removed, the earlier complete file keeps its contents,
+// and the program ends by that signal. Two writers at once lose both files.
 TEST(OutputFileDeathTest, SignalWhileWritingRemovesTheTemporaryFile) {
   GTEST_FLAG_SET(death_test_style, "fast");  // the child writes into this folder
   ScratchDir dir;
   dir.write("UV_HS.motion", "earlier complete file");
   const std::string big(1 << 20, 'x');
   struct Case {
-    int sig, status;
+    int sig;
     bool nested;
   };
-  for (const Case c : {Case{SIGTERM, 143, false}, Case{SIGINT, 130, false},
-                       Case{SIGTERM, 143, true}}) {
+  for (const Case c : {Case{SIGTERM, false}, Case{SIGINT, false}, Case{SIGHUP, false},
+                       Case{SIGTERM, true}, Case{SIGHUP, true}}) {
     SCOPED_TRACE(c.sig);
     EXPECT_EXIT(
         {
+          ::signal(c.sig, SIG_DFL);
           OutputFile f(dir.file("UV_HS.motion"));
           OutputFile g(dir.file(c.nested ? "second.pgm" : "unused"));
           if (!c.nested) g.discard();
@@ -240,7 +243,7 @@ TEST(OutputFileDeathTest, SignalWhileWritingRemovesTheTemporaryFile) {
           f.commit();
           std::exit(4);
         },
-        ::testing::ExitedWithCode(c.status), "");
+        ::testing::KilledBySignal(c.sig), "");
     EXPECT_EQ(entries(dir.file("")), std::vector<std::string>{"UV_HS.motion"});
     EXPECT_EQ(ScratchDir::read(dir.file("UV_HS.motion")), "earlier complete file");
   }
@@ -258,31 +261,79 @@ TEST(OutputFileDeathTest, SignalWhileWritingRemovesTheTemporaryFile) {
   EXPECT_EQ(ScratchDir::read(dir.file("UV_HS.motion")).substr(0, 4), "8 8\n");
 }
 
+// Killed from outside while it writes an output, a process is seen by its
+// parent as ended by that very signal (a calling shell loop stops, as it
+// would for a process without a temporary file), and it leaves neither the
+// temporary file nor a partial output behind.
+TEST(OutputFile, KilledWhileWritingIsSeenAsSignalled) {
+  ScratchDir dir;
+  for (const int sig : {SIGINT, SIGHUP, SIGTERM}) {
+    SCOPED_TRACE(sig);
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      ::close(ready[0]);
+      ::signal(sig, SIG_DFL);
+      OutputFile f(dir.file("UV_HS.motion"));
+      if (!f.ok()) ::_exit(3);
+      std::fputs("half of the contents", f.stream());
+      std::fflush(f.stream());
+      if (::write(ready[1], "w", 1) != 1) ::_exit(3);
+      for (;;) ::pause();  // the signal comes here, with the file half written
+    }
+    ::close(ready[1]);
+    char byte = 0;
+    const bool writing = ::read(ready[0], &byte, 1) == 1;
+    ::close(ready[0]);
+    EXPECT_TRUE(writing);
+    if (writing) {
+      EXPECT_EQ(entries(dir.file("")).size(), 1u);  // the temporary file
+    }
+    ::kill(child, sig);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status)) << "status " << status;
+    if (WIFSIGNALED(status)) {
+      EXPECT_EQ(WTERMSIG(status), sig);
+    }
+    EXPECT_EQ(entries(dir.file("")), std::vector<std::string>{});
+  }
+}
+
 // The handler takes over only from the default disposition, while a
 // temporary file exists: an ignored signal stays ignored, another handler
 // stays in charge, and each is back once the file is committed.
 TEST(OutputFile, SignalHandlerOnlyOverTheDefault) {
   ScratchDir dir;
-  struct sigaction saved_int, saved_term;
+  struct sigaction saved_int, saved_term, saved_hup;
   ::sigaction(SIGINT, nullptr, &saved_int);
   ::sigaction(SIGTERM, nullptr, &saved_term);
+  ::sigaction(SIGHUP, nullptr, &saved_hup);
   ::signal(SIGINT, SIG_IGN);
+  ::signal(SIGHUP, SIG_IGN);
   ::signal(SIGTERM, someone_elses_handler);
   {
     OutputFile f(dir.file("a.txt"));
     ASSERT_TRUE(f.ok());
     EXPECT_EQ(disposition(SIGINT), SIG_IGN);
+    EXPECT_EQ(disposition(SIGHUP), SIG_IGN);
     EXPECT_EQ(disposition(SIGTERM), someone_elses_handler);
     std::raise(SIGINT);  // ignored: the write goes on
+    std::raise(SIGHUP);
     EXPECT_TRUE(f.commit());
   }
   EXPECT_EQ(ScratchDir::read(dir.file("a.txt")), "");
+  EXPECT_EQ(disposition(SIGHUP), SIG_IGN);
   ::signal(SIGINT, SIG_DFL);
   ::signal(SIGTERM, SIG_DFL);
+  ::signal(SIGHUP, SIG_DFL);
   {
     OutputFile f(dir.file("b.txt"));
     EXPECT_NE(disposition(SIGINT), SIG_DFL);
     EXPECT_NE(disposition(SIGTERM), SIG_DFL);
+    EXPECT_NE(disposition(SIGHUP), SIG_DFL);
     {
       OutputFile g(dir.file("c.txt"));
       EXPECT_TRUE(g.commit());
@@ -292,6 +343,7 @@ TEST(OutputFile, SignalHandlerOnlyOverTheDefault) {
   }
   EXPECT_EQ(disposition(SIGINT), SIG_DFL);
   EXPECT_EQ(disposition(SIGTERM), SIG_DFL);
+  EXPECT_EQ(disposition(SIGHUP), SIG_DFL);
   {
     OutputFile bad(dir.file("none/x.txt"));  // no temporary file: nothing installed
     EXPECT_FALSE(bad.ok());
@@ -299,6 +351,7 @@ TEST(OutputFile, SignalHandlerOnlyOverTheDefault) {
   }
   ::sigaction(SIGINT, &saved_int, nullptr);
   ::sigaction(SIGTERM, &saved_term, nullptr);
+  ::sigaction(SIGHUP, &saved_hup, nullptr);
 }
 
 // Name limits, read without creating anything: the last component against

@@ -22,13 +22,13 @@ mode_t creation_mask() {
   return mask;
 }
 
-// Temporary files that exist right now, for the handler of SIGINT and
-// SIGTERM, which removes them before the program ends. The handler reads
+// Temporary files that exist right now, for the handler of SIGINT, SIGTERM
+// and SIGHUP, which removes them before the program ends. The handler reads
 // only `active` (lock free) and the path behind it, which is written before
-// `active` is set and left alone until it is cleared; it calls only unlink
-// and _exit. Outputs are written one at a time; a few slots cover nested
-// writers, and a temporary file that finds none is simply not removed by
-// a signal.
+// `active` is set and left alone until it is cleared; it calls only
+// async-signal-safe functions. Outputs are written one at a time; a few
+// slots cover nested writers, and a temporary file that finds none is
+// simply not removed by a signal.
 constexpr int kTempSlots = 4;
 struct TempSlot {
   std::atomic<bool> active{false};
@@ -40,14 +40,24 @@ TempSlot temp_slots[kTempSlots];
 std::mutex slots_mutex;
 int claimed_slots = 0;
 
-constexpr int kCleanupSignals[2] = {SIGINT, SIGTERM};
-struct sigaction previous_action[2];
-bool handler_installed[2] = {false, false};
+constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int kSignalCount = sizeof kCleanupSignals / sizeof kCleanupSignals[0];
+struct sigaction previous_action[kSignalCount];
+bool handler_installed[kSignalCount] = {};
 
-extern "C" void remove_temporaries_and_exit(int sig) {
+// Removes the temporary files, then ends the process by the signal itself
+// (its default action, raised again), so that a calling shell or program
+// sees that the run was interrupted rather than ended with some status.
+extern "C" void remove_temporaries_and_die(int sig) {
   for (TempSlot& slot : temp_slots)
     if (slot.active.load()) ::unlink(slot.path);
-  ::_exit(128 + sig);
+  ::signal(sig, SIG_DFL);
+  ::raise(sig);  // held back while the handler runs: pending until unblocked
+  sigset_t only;
+  sigemptyset(&only);
+  sigaddset(&only, sig);
+  ::pthread_sigmask(SIG_UNBLOCK, &only, nullptr);
+  ::_exit(128 + sig);  // not reached: the default action of sig ends the process
 }
 
 // Installed only over the default disposition: an ignored signal stays
@@ -56,10 +66,10 @@ extern "C" void remove_temporaries_and_exit(int sig) {
 void install_handler() {
   struct sigaction ours;
   std::memset(&ours, 0, sizeof ours);
-  ours.sa_handler = remove_temporaries_and_exit;
+  ours.sa_handler = remove_temporaries_and_die;
   sigemptyset(&ours.sa_mask);
   for (int sig : kCleanupSignals) sigaddset(&ours.sa_mask, sig);
-  for (int i = 0; i < 2; ++i) {
+  for (int i = 0; i < kSignalCount; ++i) {
     handler_installed[i] = false;
     if (::sigaction(kCleanupSignals[i], nullptr, &previous_action[i]) != 0) continue;
     if ((previous_action[i].sa_flags & SA_SIGINFO) || previous_action[i].sa_handler != SIG_DFL)
@@ -69,9 +79,10 @@ void install_handler() {
 }
 
 void restore_handler() {
-  for (int i = 0; i < 2; ++i)
+  for (int i = 0; i < kSignalCount; ++i) {
     if (handler_installed[i]) ::sigaction(kCleanupSignals[i], &previous_action[i], nullptr);
-  handler_installed[0] = handler_installed[1] = false;
+    handler_installed[i] = false;
+  }
 }
 
 // A free slot (-1 when none is left); the first one claimed installs the
@@ -104,26 +115,16 @@ void release_slot(int i) {
   if (--claimed_slots == 0) restore_handler();
 }
 
-// Holds SIGINT and SIGTERM back in this thread for its lifetime, so that a
-// temporary file is never created, renamed or removed unseen by the handler.
-// A signal that arrives meanwhile is delivered when the scope ends.
-class SignalsHeld {
- public:
-  SignalsHeld() {
-    sigset_t set;
-    sigemptyset(&set);
-    for (int sig : kCleanupSignals) sigaddset(&set, sig);
-    ::pthread_sigmask(SIG_BLOCK, &set, &old_);
-  }
-  ~SignalsHeld() { ::pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
-  SignalsHeld(const SignalsHeld&) = delete;
-  SignalsHeld& operator=(const SignalsHeld&) = delete;
-
- private:
-  sigset_t old_;
-};
-
 }  // namespace
+
+SignalsHeld::SignalsHeld() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int sig : kCleanupSignals) sigaddset(&set, sig);
+  ::pthread_sigmask(SIG_BLOCK, &set, &old_);
+}
+
+SignalsHeld::~SignalsHeld() { ::pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
 
 std::string folder_of(const std::string& path) {
   const std::size_t slash = path.rfind('/');

@@ -5,13 +5,16 @@
 // A final name that is a symbolic link to a file is replaced at the link's
 // target; one that names an existing file other than a regular one (a
 // device, a pipe) is written to directly, as it cannot be replaced.
-// While a temporary file exists, SIGINT and SIGTERM (when their disposition
-// is the default one) remove it before ending the program with exit status
-// 128 + the signal number (130, 143); the previous dispositions are put back
-// when no temporary file is left.
+// While a temporary file exists, SIGINT, SIGTERM and SIGHUP (when their
+// disposition is the default one) remove it, then end the program by that
+// signal (its default action), as they would without a temporary file; the
+// previous dispositions are put back when no temporary file is left. The
+// handler must run in the thread that writes: a thread the program starts
+// for other work (a window's event thread) keeps these signals blocked.
 #ifndef VELMORA_OUTPUT_FILE_H
 #define VELMORA_OUTPUT_FILE_H
 
+#include <signal.h>
 #include <sys/types.h>
 
 #include <cstdio>
@@ -51,6 +54,22 @@ class OutputFile {
   std::string path_, temp_;  // temp_ is empty when writing to path_ directly
   std::FILE* stream_ = nullptr;
   int slot_ = -1;  // where the signal handler finds temp_ (-1: not there)
+};
+
+// Holds SIGINT, SIGTERM and SIGHUP back in the calling thread for its
+// lifetime (a signal that arrives meanwhile is delivered when it ends).
+// Output files use it so that a temporary file is never created, renamed
+// or removed unseen by the handler; a thread created meanwhile starts with
+// these signals blocked and keeps them so.
+class SignalsHeld {
+ public:
+  SignalsHeld();
+  ~SignalsHeld();
+  SignalsHeld(const SignalsHeld&) = delete;
+  SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+ private:
+  sigset_t old_;
 };
 
 // Folder part of path, up to and including its last '/' ("" for a bare
