@@ -31,11 +31,14 @@ double separate_updates(const RunParameters& p, const RunSetup& s, HyperParamete
                         const LevelState& level, EstimateOutcome& outcome) {
   const int l = level.resol;
   double d = 0.0;
-  if (p.sigmaBetaEstim)
-    outcome.record(adopt_estimate(
+  if (p.sigmaBetaEstim) {
+    const double beta_tmp = h.beta;
+    const bool taken = adopt_estimate(
         "beta", h.beta,
         evidence_betaHS(s.pyrXinc[l], s.pyrf_x[l], s.pyrf_y[l], s.pyrf_t[l], s.pyrOut[l],
-                        level.reg_out, h.alpha, p.nbIt, p.tol, 1.0, p.periodic)));
+                        level.reg_out, h.alpha, p.nbIt, p.tol, 1.0, p.periodic));
+    outcome.record(taken, beta_tmp, h.beta);
+  }
   if (p.sigmaAlphaEstim) {
     const double alpha_tmp = h.alpha;
     const double estimate =
@@ -43,7 +46,7 @@ double separate_updates(const RunParameters& p, const RunSetup& s, HyperParamete
                          s.pyrOut[l], level.reg_out, h.alpha, h.beta, p.nbIt, p.tol, 1.0,
                          p.periodic);
     const bool taken = adopt_estimate("alpha", h.alpha, estimate);
-    outcome.record(taken && !returned_unchanged(alpha_tmp, estimate));
+    outcome.record(taken && !returned_unchanged(alpha_tmp, estimate), alpha_tmp, h.alpha);
     d = std::fabs(alpha_tmp - h.alpha);
   }
   return d;
@@ -104,20 +107,20 @@ double hyperparameter_step(const RunParameters& p, const RunSetup& s, HyperParam
   const double alpha_tmp = h.alpha, beta_tmp = h.beta;
   if (p.sigmaAlphaEstim) {
     const bool taken = adopt_estimate("alpha", h.alpha, ml[0]);
-    outcome.record(taken && !returned_unchanged(alpha_tmp, ml[0]));
+    outcome.record(taken && !returned_unchanged(alpha_tmp, ml[0]), alpha_tmp, h.alpha);
   } else {
     std::cout << "(No alpha estimation)" << std::endl;
   }
   if (p.sigmaBetaEstim) {
     const bool taken = adopt_estimate("beta", h.beta, ml[1]);
-    outcome.record(taken && !returned_unchanged(beta_tmp, ml[1]));
+    outcome.record(taken && !returned_unchanged(beta_tmp, ml[1]), beta_tmp, h.beta);
   } else {
     std::cout << "(No beta estimation)" << std::endl;
   }
   const double d = std::fabs(alpha_tmp - h.alpha);
   const bool alphaSettled = d < kRobustAdoptionFraction * h.alpha;
   if (p.sigmaRobEstim && p.norm != 2.0 && alphaSettled) {
-    outcome.record(!returned_unchanged(h.FactorRobParam, ml[2]));
+    outcome.record(!returned_unchanged(h.FactorRobParam, ml[2]), h.FactorRobParam, ml[2]);
     h.FactorRobParam = ml[2];
     h.sigma_obs_tmp = h.sigma_obs;
     if (p.norm == 0.0)
@@ -126,7 +129,8 @@ double hyperparameter_step(const RunParameters& p, const RunSetup& s, HyperParam
       h.sigma_obs = 0.5 / h.FactorRobParam;
   }
   if (p.sigmaRegRobEstim && p.normRegRob == 0 && alphaSettled) {
-    outcome.record(!returned_unchanged(h.FactorRobParam_reg, ml[3]));
+    outcome.record(!returned_unchanged(h.FactorRobParam_reg, ml[3]), h.FactorRobParam_reg,
+                   ml[3]);
     h.FactorRobParam_reg = ml[3];
     h.sigma_reg_tmp = h.sigma_reg;
     h.sigma_reg = 1.0 / std::sqrt(h.FactorRobParam_reg);
@@ -163,7 +167,9 @@ bool three_strike_rule(LevelState& level) {
 
 bool no_adoption_rule(LevelState& level, const EstimateOutcome& outcome) {
   if (outcome.attempted == 0) return false;
-  if (outcome.adopted > 0) {
+  const bool progress = outcome.moved > 0 && std::isfinite(level.currentEvidence1) &&
+                        std::isfinite(level.currentEvidence2);
+  if (progress) {
     level.barrenIterations = 0;
     return false;
   }

@@ -6,6 +6,8 @@
 #ifndef VELMORA_HYPERPARAMETER_STEPS_H
 #define VELMORA_HYPERPARAMETER_STEPS_H
 
+#include <cmath>
+
 #include "level_loop.h"
 #include "run_parameters.h"
 #include "run_setup.h"
@@ -43,12 +45,21 @@ JointEstimator joint_estimator(const RunParameters& p);
 // update is negative or not a number. (The beta of evidence_betaHS is not
 // given the current beta, so only adopt_estimate can keep it.) An estimate
 // that lands exactly on the value given counts as kept: it moves nothing.
+// Moved: an adopted estimate that is finite and differs from the value
+// before by more than kNoChangeRelative times that value; an adopted step
+// of the order of rounding (a robust factor's step of 1e-19 on 4e-4, say)
+// moves nothing.
+constexpr double kNoChangeRelative = 1e-12;
 struct EstimateOutcome {
   int attempted = 0;
   int adopted = 0;
-  void record(bool wasAdopted) {
+  int moved = 0;
+  void record(bool wasAdopted, double before, double after) {
     ++attempted;
-    if (wasAdopted) ++adopted;
+    if (!wasAdopted) return;
+    ++adopted;
+    if (std::isfinite(after) && std::fabs(after - before) > kNoChangeRelative * std::fabs(before))
+      ++moved;
   }
 };
 double hyperparameter_step(const RunParameters& p, const RunSetup& s, HyperParameters& h,
@@ -70,14 +81,16 @@ void evidence_step(const RunParameters& p, const RunSetup& s, const HyperParamet
 bool three_strike_rule(LevelState& level);
 
 // Barren-iteration rule, run after the three-strike rule. An iteration is
-// barren when it attempted estimates and adopted none of them (see
-// EstimateOutcome). An iteration that adopts one restarts the count; one
-// that attempts none (no estimation flag at this level) leaves it as it
-// is. The third consecutive barren iteration prints "No estimate adopted
-// in 3 consecutive iterations: the level ends" and returns true: the
-// iteration ends at once. Without it, a level whose estimates are all
-// refused (a constant image pair, for instance, whose evidence is -inf and
-// never strikes) would run to its cap without ever moving.
+// barren when it attempted estimates and none of them moved (see
+// EstimateOutcome: all were kept, or the adopted ones changed nothing
+// beyond rounding), or when a negative log-evidence of the iteration is not
+// finite. An iteration that moves an estimate with finite evidences
+// restarts the count; one that attempts none (no estimation flag at this
+// level) leaves it as it is. The third consecutive barren iteration prints
+// "No estimate adopted in 3 consecutive iterations: the level ends" and
+// returns true: the iteration ends at once. Without it, a level that makes
+// no progress (a constant image pair, for instance, whose evidence is -inf
+// and never strikes) would run to its cap.
 bool no_adoption_rule(LevelState& level, const EstimateOutcome& outcome);
 
 // current = estimate when the estimate is a finite positive number (a data

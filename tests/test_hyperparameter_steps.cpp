@@ -68,8 +68,9 @@ namespace {
 
 // One iteration as the two stopping rules see it.
 struct Iteration {
-  double e1, e2;          // evidences of orders 1 and 2
+  double e1, e2;           // evidences of orders 1 and 2
   int attempted, adopted;  // estimates of the hyper-parameter step
+  int moved = -1;          // adopted estimates that changed beyond rounding; -1: all of them
 };
 
 struct StopCase {
@@ -90,7 +91,10 @@ int run_rules(const StopCase& c, std::string& out) {
     level.currentEvidence1 = it.e1;
     level.currentEvidence2 = it.e2;
     EstimateOutcome outcome;
-    for (int k = 0; k < it.attempted; ++k) outcome.record(k < it.adopted);
+    const int moved = it.moved < 0 ? it.adopted : it.moved;
+    // An estimate of 4e-4 that moves by 30 % or by a step of 1e-19.
+    for (int k = 0; k < it.attempted; ++k)
+      outcome.record(k < it.adopted, 4e-4, k < moved ? 5.2e-4 : 4e-4 - 3.5e-19);
     ++level.count;
     if (three_strike_rule(level) || no_adoption_rule(level, outcome)) stop = level.count;
   }
@@ -113,13 +117,30 @@ TEST(StoppingRules, BarrenIterationsBesideTheThreeStrikeRule) {
        3,
        barren},
       {"one estimate of three adopted is enough",
-       {{-inf, -inf, 3, 1}, {-inf, -inf, 3, 1}, {-inf, -inf, 3, 1}, {-inf, -inf, 3, 1}},
+       {{10, 5, 3, 1}, {9, 4, 3, 1}, {8, 3, 3, 1}, {7, 2, 3, 1}},
        0,
        ""},
       {"a good iteration restarts the count",
-       {keptInf, keptInf, {-inf, -inf, 1, 1}, keptInf, keptInf, keptInf, keptInf},
+       {keptInf, keptInf, {10, 5, 1, 1}, keptInf, keptInf, keptInf, keptInf},
        6,
        barren},
+      // A constant pair whose beta keeps moving: its evidence is -inf.
+      {"estimates move but the evidence is -inf",
+       {{-inf, -inf, 3, 3}, {-inf, -inf, 3, 3}, {-inf, -inf, 3, 3}, {-inf, -inf, 3, 3}},
+       3,
+       barren},
+      {"estimates move but the order-2 evidence is not a number",
+       {{10, nan, 2, 2}, {9, nan, 2, 2}, {8, nan, 2, 2}},
+       3,
+       barren},
+      {"adopted steps of rounding size move nothing",
+       {{10, 5, 2, 2, 0}, {9, 4, 2, 2, 0}, {8, 3, 2, 1, 0}, {7, 2, 2, 2, 0}},
+       3,
+       barren},
+      {"one estimate that moves is progress",
+       {{10, 5, 3, 3, 1}, {9, 4, 3, 3, 1}, {8, 3, 3, 3, 1}, {7, 2, 3, 3, 1}},
+       0,
+       ""},
       {"an iteration without estimates is not counted",
        {keptInf, keptInf, {-inf, -inf, 0, 0}, keptInf, keptInf},
        4,
@@ -151,6 +172,34 @@ TEST(StoppingRules, BarrenIterationsBesideTheThreeStrikeRule) {
     std::string out;
     EXPECT_EQ(run_rules(c, out), c.stopsAt);
     EXPECT_EQ(out, c.line);
+  }
+}
+
+// Which adopted estimates move: a relative change above 1e-12 of the value
+// before, and a finite result.
+TEST(EstimateOutcome, MovedMeansBeyondRounding) {
+  const double inf = std::numeric_limits<double>::infinity();
+  const struct {
+    bool adopted;
+    double before, after;
+    bool moved;
+  } cases[] = {
+      {true, 10.0, 10.5, true},
+      {true, 4e-4, 4e-4 - 3.5e-19, false},  // 8.75e-16 relative
+      {true, 1.0, 1.0 + 2e-12, true},
+      {true, 1.0, 1.0 + 0.5e-12, false},
+      {true, 1e300, 1e300 * (1 + 1e-11), true},
+      {true, 2.0, 2.0, false},
+      {true, 2.0, std::nan(""), false},
+      {true, 2.0, inf, false},
+      {false, 10.0, 20.0, false},  // kept: the value did not change
+  };
+  for (const auto& c : cases) {
+    EstimateOutcome o;
+    o.record(c.adopted, c.before, c.after);
+    EXPECT_EQ(o.attempted, 1);
+    EXPECT_EQ(o.adopted, c.adopted ? 1 : 0);
+    EXPECT_EQ(o.moved, c.moved ? 1 : 0) << c.before << " -> " << c.after;
   }
 }
 
