@@ -25,15 +25,13 @@ void refuseLargeImage(const char* function, const CImg<double>& img) {
 }
 
 // Isotropic Deriche smoothing of order 0 with Neumann borders, along x, y
-// and z where the image extends beyond 1 pixel. The width is sigma, or
-// -sigma percent of the largest side when sigma < 0, worked out here in
-// single precision (the image library would scale a negative width by each
-// axis's own size instead).
+// and z where the image extends beyond 1 pixel, of width blurWidth (worked
+// out here: the image library would scale a negative width by each axis's
+// own size instead).
 CImg<double> blurDeriche(const CImg<double>& img, float sigma) {
   CImg<double> out(img);
   if (out.is_empty()) return out;
-  const int largest = std::max(std::max(out.width(), out.height()), out.depth());
-  const float width = sigma > 0 ? sigma : -sigma * static_cast<float>(largest) / 100.0f;
+  const float width = blurWidth(sigma, out.width(), out.height(), out.depth());
   if (out.width() > 1) out.deriche(width, 0, 'x', 1);
   if (out.height() > 1) out.deriche(width, 0, 'y', 1);
   if (out.depth() > 1) out.deriche(width, 0, 'z', 1);
@@ -72,6 +70,12 @@ CImg<double> splineDerivative(const char* function, const CImg<double>& in, floa
 }
 
 }  // namespace
+
+float blurWidth(float sigma, int width, int height, int depth) {
+  if (sigma >= 0) return sigma;
+  const int largest = std::max(std::max(width, height), depth);
+  return -sigma * static_cast<float>(largest) / 100.0f;
+}
 
 CImg<double> gradSpline_X(const CImg<double>& in, float sigma) {
   return splineDerivative("gradSpline_X", in, sigma, true);

@@ -15,6 +15,11 @@ namespace cimg_library {
 template <typename T> struct CImg;
 }
 
+// Smoothing width in pixels for the amplitude sigma on an image of
+// width x height x depth: sigma when sigma >= 0, else -sigma percent of the
+// largest side, in single precision.
+float blurWidth(float sigma, int width, int height, int depth);
+
 // d/dx (along the columns) of the cubic spline through in.
 cimg_library::CImg<double> gradSpline_X(const cimg_library::CImg<double>& in, float sigma);
 

@@ -37,8 +37,9 @@ void zero_data_border(const RunParameters& p, CImg<double>& data_out, int resol)
 void compute_derivatives(const RunParameters& p, RunSetup& s, LevelState& level) {
   const int l = level.resol;
   const float sigma = static_cast<float>(p.sigBlur);
-  level.dataExcluded =
-      data_exclusion_mask(s.pyrIm[l], s.pyrImdt[l], derivative_reach(sigma));
+  const CImg<double>& im1 = s.pyrIm[l];
+  const float width = blurWidth(sigma, im1.width(), im1.height(), im1.depth());
+  level.dataExcluded = data_exclusion_mask(s.pyrIm[l], s.pyrImdt[l], derivative_reach(width));
   if (level.dataExcluded.is_empty()) {
     s.pyrf_x[l] = gradSpline_X(s.pyrImdt[l], sigma);
     s.pyrf_y[l] = gradSpline_Y(s.pyrImdt[l], sigma);

@@ -15,6 +15,7 @@
 #include <limits>
 #include <sstream>
 
+#include "image_derivatives.h"
 #include "readers.h"
 
 namespace {
@@ -63,7 +64,9 @@ const OptionRule kOptionRules[] = {
     {"-sigmaRegRobEstim", 'b', "true or false"},
     {"-sigmaAlphaEstim", 'b', "true or false"},
     {"-sigmaBetaEstim", 'b', "true or false"},
-    {"-sigBlur", 'd', "a finite number from 0 to 4"},
+    {"-sigBlur", 'd',
+     "a finite number from 0 to 4, or below 0: -s is s percent of the largest side of the padded "
+     "tile, at most 4 pixels"},
     {"-multiresol", 'i', "1 to 7"},
     {"-offEdeges", 'i', "0 or more, less than half the smaller tile side"},
     {"-periodic", 'b', "true or false"},
@@ -86,6 +89,32 @@ const OptionRule* option_rule(const char* name) {
 
 bool is_help_flag(const char* arg) {
   return !std::strcmp(arg, "-h") || !std::strcmp(arg, "-help") || !std::strcmp(arg, "--help");
+}
+
+// The bool spellings, in any letter case: 1 for true, on, yes, 1; 0 for
+// false, off, no, 0; -1 for any other text.
+int bool_spelling(const char* text) {
+  using cimg_library::cimg::strcasecmp;
+  for (const char* t : {"true", "on", "yes", "1"})
+    if (!strcasecmp(text, t)) return 1;
+  for (const char* f : {"false", "off", "no", "0"})
+    if (!strcasecmp(text, f)) return 0;
+  return -1;
+}
+
+// A bool option, its text found as the option facility finds it (after the
+// first argument equal to name; the name itself when it is the last one)
+// and its value shown on the usage line as the facility shows it ("true"
+// or "false"). The value is false for the false spellings of bool_spelling
+// ("no" included, which the facility would read as true) and true for any
+// other text: a true spelling, an option name following the bool, the
+// bool's own name; check_arguments refuses every other text.
+bool bool_option(const char* name, int argc, const char* const* argv, bool value,
+                 const char* help) {
+  const char* text = cimg_library::cimg::option(name, argc, argv, (char*)0);
+  if (text) value = bool_spelling(text) != 0;
+  cimg_library::cimg::option(name, 0, nullptr, value ? "true" : "false", help);
+  return value;
 }
 
 // A whole decimal integer of int range: optional sign, then digits only.
@@ -227,7 +256,31 @@ const char* given_text(const char* name, int argc, const char* const* argv) {
   return nullptr;
 }
 
+// The finest level's image: the tile padded for the level count, a
+// multiple of 2^levels on each side (the tile as given when the count is
+// outside 1..kMaxLevels, which the check refuses).
+struct PaddedTile {
+  long long width, height;
+  int levels;  // 0: not padded
+  long long largest() const { return std::max(width, height); }
+};
+
+PaddedTile padded_tile(const RunParameters& p) {
+  const int levels = p.nb_resol >= 1 && p.nb_resol <= kMaxLevels ? p.nb_resol : 0;
+  const long long step = 1LL << levels;
+  const auto padded = [step](long long n) { return (n + step - 1) / step * step; };
+  return {padded(p.dxOrig), padded(p.dyOrig), levels};
+}
+
 }  // namespace
+
+float finest_blur_width(const RunParameters& p) {
+  const PaddedTile tile = padded_tile(p);
+  const auto side = [](long long n) {
+    return static_cast<int>(std::min<long long>(n, std::numeric_limits<int>::max()));
+  };
+  return blurWidth(static_cast<float>(p.sigBlur), side(tile.width), side(tile.height), 1);
+}
 
 RunParameters read_run_parameters(int argc, const char* const* argv) {
   RunParameters p;
@@ -249,10 +302,10 @@ RunParameters read_run_parameters(int argc, const char* const* argv) {
   p.sigma_reg = cimg_option("-sigma_reg", p.sigma_reg,
                             "Initial robust parameter control on reg term (norm leclerc)");
   p.sigmaRobEstim =
-      cimg_option("-sigmaRobEstim", p.sigmaRobEstim,
+      bool_option("-sigmaRobEstim", argc, argv, p.sigmaRobEstim,
                   "bayesian estimation of robust parameter observation (default=false) ");
   p.sigmaRegRobEstim =
-      cimg_option("-sigmaRegRobEstim", p.sigmaRegRobEstim,
+      bool_option("-sigmaRegRobEstim", argc, argv, p.sigmaRegRobEstim,
                   "bayesian estimation of robust parameter regularisation (default=false) ");
 
   // Both terms quadratic: there is no robust parameter to estimate.
@@ -261,15 +314,15 @@ RunParameters read_run_parameters(int argc, const char* const* argv) {
     p.sigmaRegRobEstim = false;
   }
 
-  p.sigmaAlphaEstim = cimg_option("-sigmaAlphaEstim", p.sigmaAlphaEstim,
+  p.sigmaAlphaEstim = bool_option("-sigmaAlphaEstim", argc, argv, p.sigmaAlphaEstim,
                                   "bayesian estimation of alpha reg parameter (default=true) ");
-  p.sigmaBetaEstim = cimg_option("-sigmaBetaEstim", p.sigmaBetaEstim,
+  p.sigmaBetaEstim = bool_option("-sigmaBetaEstim", argc, argv, p.sigmaBetaEstim,
                                  "bayesian estimation of beta reg parameter (default=true) ");
   p.sigBlur = cimg_option("-sigBlur", p.sigBlur, "Amplitude Ynderby's isotropic blurring");
   p.nb_resol = cimg_option("-multiresol", p.nb_resol, "Number of resolution levels");
   p.offEdge = cimg_option("-offEdeges", p.offEdge, "Border marge suppression from the data term ");
-  p.periodic = cimg_option(
-      "-periodic", p.periodic,
+  p.periodic = bool_option(
+      "-periodic", argc, argv, p.periodic,
       "periodic boundary conditions (true) else Neumann with zero derivatives (false=default)");
   p.tol = cimg_option("-tol", p.tol, "precision for CGS trace randomization");
   p.nbIt = cimg_option("-nbItTrace", p.nbIt, "nb iteration trace randomization");
@@ -277,8 +330,8 @@ RunParameters read_run_parameters(int argc, const char* const* argv) {
   p.maxItCount = cimg_option("-maxItConvAlpha", p.maxItCount,
                              "max number of iteration for alpha's convergence");
   p.Umoy = cimg_option("-Umean", p.Umoy, "Average horizontal veocity");
-  p.UVinit =
-      cimg_option("-UVinit", p.UVinit, "initialisation with a velocity field (foramt uv) ");
+  p.UVinit = bool_option("-UVinit", argc, argv, p.UVinit,
+                         "initialisation with a velocity field (foramt uv) ");
 
   // An initial field is given at the finest resolution only. A level count
   // outside 1..7 is left as given, for the check to refuse.
@@ -291,7 +344,7 @@ RunParameters read_run_parameters(int argc, const char* const* argv) {
                             "Horn & Schunck regularization coefficient initialization");
   p.betaInit = cimg_option("-betaInit", p.betaInit,
                            "Horn & Schunck data term variance inverse initialization");
-  p.display = cimg_option("-display", p.display, "display mode");
+  p.display = bool_option("-display", argc, argv, p.display, "display mode");
 
   p.dxOrig = p.dx;
   p.dyOrig = p.dy;
@@ -320,7 +373,11 @@ std::string check_arguments(int argc, const char* const* argv) {
              " (not one of the program's options; -h lists them)";
     const bool has_value = k + 1 < argc && !name_or_flag(argv[k + 1]);
     if (rule->kind == 'b') {
-      if (has_value) ++k;  // any text: false for "false", "off", "0"
+      if (has_value && bool_spelling(argv[++k]) < 0)
+        return invalid(argv[k], arg,
+                       "not a bool value: true, on, yes, 1, false, off, no or 0 in any letter "
+                       "case; ",
+                       rule->accepted);
       continue;
     }
     if (!has_value)
@@ -369,17 +426,53 @@ std::string check_run_parameters(const RunParameters& p, int argc, const char* c
                    "-norm 1 with -sigmaRegRobEstim and -normRegRob 0: that joint update "
                    "estimates the Leclerc data parameter only; ",
                    option_rule("-sigmaRobEstim")->accepted);
-  if (!(finite_non_negative(p.sigBlur) && p.sigBlur <= kMaxSigBlur))
+  if (!(std::isfinite(p.sigBlur) && p.sigBlur <= kMaxSigBlur))
     return refuse_double("-sigBlur", p.sigBlur);
+  // A negative amplitude is a percentage of each level's largest side: its
+  // width is largest at the finest level, where the bound applies.
+  if (p.sigBlur < 0.0) {
+    const float width = finest_blur_width(p);
+    if (!(width <= kMaxSigBlur)) {
+      const PaddedTile tile = padded_tile(p);
+      std::string what = "resolves to a smoothing width of " + shown(width) + " pixels, " +
+                         shown(-p.sigBlur) + " percent of " + std::to_string(tile.largest()) +
+                         ", the largest side of the " + std::to_string(tile.width) + " x " +
+                         std::to_string(tile.height) + " tile";
+      if (tile.levels > 0)
+        what += " padded for " + std::to_string(tile.levels) +
+                (tile.levels == 1 ? " level" : " levels");
+      what += "; on this tile -sigBlur goes down to about " +
+              shown(-100.0 * kMaxSigBlur / static_cast<double>(tile.largest())) + "; ";
+      return refuse_double("-sigBlur", p.sigBlur, what.c_str());
+    }
+  }
   // The pyramids hold eight slots and the set-up uses the slot of index L.
   if (p.nb_resol < 1 || p.nb_resol > kMaxLevels) return refuse_int("-multiresol", p.nb_resol);
-  // Some data weight must stay positive inside the frame of zero weights.
+  // Some data weight must stay positive inside the frame of zero weights:
+  // 2 -offEdeges < the smaller tile side. -offEdeges is the value refused
+  // when it is negative or was given (on the command line, or other than
+  // its default); else the default border does not fit the tile, and the
+  // smaller side (-dy when the two are equal) is the value refused.
   const long long smaller_side = std::min(p.dxOrig, p.dyOrig);
-  if (p.offEdge < 0 || 2LL * p.offEdge >= smaller_side)
-    return invalid(std::to_string(p.offEdge), "-offEdeges", "",
-                   ("0 to " + std::to_string((smaller_side - 1) / 2) +
-                    ", less than half the smaller tile side")
-                       .c_str());
+  if (p.offEdge < 0 || 2LL * p.offEdge >= smaller_side) {
+    const bool border_given =
+        p.offEdge != RunParameters().offEdge || given_text("-offEdeges", argc, argv);
+    if (p.offEdge < 0 || border_given)
+      return invalid(std::to_string(p.offEdge), "-offEdeges", "",
+                     ("0 to " + std::to_string((smaller_side - 1) / 2) +
+                      ", less than half the smaller tile side")
+                         .c_str());
+    const bool width_side = p.dxOrig < p.dyOrig;
+    const std::string border = std::to_string(p.offEdge);
+    const std::string relation = "-offEdeges " + border +
+                                 ", its default, must be less than half the smaller tile side "
+                                 "(-dx " + std::to_string(p.dxOrig) + ", -dy " +
+                                 std::to_string(p.dyOrig) + "); ";
+    const std::string accepted = std::to_string(2LL * p.offEdge + 1) + " or more with -offEdeges " +
+                                 border + ", 1 or more with -offEdeges 0";
+    return invalid(std::to_string(width_side ? p.dxOrig : p.dyOrig), width_side ? "-dx" : "-dy",
+                   relation.c_str(), accepted.c_str());
+  }
   if (!(positive(p.tol) && p.tol < 1.0)) return refuse_double("-tol", p.tol);
   if (p.nbIt < 1 || p.nbIt > kMaxTraceProbes) return refuse_int("-nbItTrace", p.nbIt);
   if (!finite_non_negative(p.precision)) return refuse_double("-precision", p.precision);

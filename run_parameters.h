@@ -61,7 +61,9 @@ RunParameters read_run_parameters(int argc, const char* const* argv);
 // 28 option names or a help flag; every option but a bool one is followed
 // by its value (an option name there is a missing value); a bool option
 // takes the next argument as its value unless that is an option name or a
-// help flag, or is the last argument (true); an int value is a whole
+// help flag (the bool is then true, as it is when it is the last argument),
+// and that value is true, on, yes, 1, false, off, no or 0 in any letter
+// case; an int value is a whole
 // decimal integer of int range, a double value a decimal number "a" or
 // "a/b". Returns "", or the one-line message naming the first offending
 // argument and what is accepted (no line end).
@@ -70,7 +72,17 @@ std::string check_arguments(int argc, const char* const* argv);
 // Largest -sigBlur, in pixels of each level: the derivative smoothing is
 // applied at every level of the pyramid, and a wider one leaves too little
 // image structure at the coarse levels (far-off flows on the example pairs).
+// A negative -sigBlur is bounded by the same width at the finest level,
+// where its width (a percentage of the level's largest side) is largest.
 constexpr double kMaxSigBlur = 4.0;
+
+// Smoothing width, in pixels, of the derivatives at the finest level:
+// -sigBlur when it is 0 or more; for a negative -sigBlur -s, s percent of
+// the largest side of the tile (dxOrig x dyOrig) padded to a multiple of
+// 2^nb_resol, in single precision as the derivatives work it out (the tile
+// as given when nb_resol is outside 1..7). At the coarser levels the width
+// of a negative -sigBlur halves with the sides.
+float finest_blur_width(const RunParameters& p);
 
 // Largest -nbItTrace. Every probe of a trace estimate costs one solve, and
 // its samples and solve code are kept until the call ends (at most 53 bytes
@@ -88,10 +100,15 @@ constexpr int kMaxTraceProbes = 1000000;
 // 0.5/sigma_reg, s = 0.5/factor, s^2 and s/2 are normal numbers (about
 // 1.4917e-154 to 1.3408e154); -sigmaRobEstim not with -norm 1 when
 // -sigmaRegRobEstim is given with -normRegRob 0 (that joint update has a
-// Leclerc data step only); -sigBlur finite, 0 to kMaxSigBlur; 1 to 7 levels
-// (the value as given, before the single-level rule of -UVinit);
-// -offEdeges at least 0 and less than half the smaller tile side; -tol
-// finite, > 0 and < 1; -nbItTrace 1 to kMaxTraceProbes; -precision finite
+// Leclerc data step only); -sigBlur finite, at most kMaxSigBlur, and when
+// negative with a finest_blur_width of at most kMaxSigBlur (the message
+// shows that width); 1 to 7 levels (the value as given, before the
+// single-level rule of -UVinit); -offEdeges at least 0 and less than half
+// the smaller tile side (checked at the place of -offEdeges: the value
+// refused is -offEdeges when it is negative, given in argv or not its
+// default, else the smaller of -dx and -dy, -dy when they are equal, in a
+// message that names both sides and the border); -tol finite, > 0 and < 1;
+// -nbItTrace 1 to kMaxTraceProbes; -precision finite
 // and >= 0; -Umean finite with a magnitude of at most kMaxVelocity
 // (readers.h, the bound of an initial field's values), and 0 with -UVinit
 // (image 2 is pre-warped by one or the other); -alphaInit and -betaInit

@@ -149,11 +149,30 @@ TEST(RunParameters, TableOfArgumentVectors) {
       {"bool spellings of false",
        {"-display", "off", "-periodic", "OFF", "-UVinit", "0", "-sigmaAlphaEstim", "False"},
        [](RunParameters&) {}},
-      {"any other bool text is true",
-       {"-periodic", "yes", "-sigmaBetaEstim", "2"},
+      {"bool spellings of true",
+       {"-periodic", "yes", "-sigmaBetaEstim", "ON", "-sigmaAlphaEstim", "1", "-display", "True"},
        [](RunParameters& p) {
          p.periodic = true;
          p.sigmaBetaEstim = true;
+         p.sigmaAlphaEstim = true;
+         p.display = true;
+       }},
+      // Read as true, -sigmaRobEstim would survive the robust norm and
+      // -UVinit would drop the levels to one.
+      {"no is false, also before the derivations",
+       {"-norm", "0", "-sigmaRobEstim", "no", "-UVinit", "No", "-multiresol", "5", "-periodic",
+        "nO"},
+       [](RunParameters& p) {
+         p.norm = 0.0;
+         p.FactorRobParam = p.FactorRobParamInit = 1.0 / 2500.0;
+         p.nb_resol = 5;
+       }},
+      {"a negative smoothing amplitude",
+       {"-dx", "584", "-dy", "388", "-sigBlur", "-0.5"},
+       [](RunParameters& p) {
+         p.dx = p.dxOrig = 584;
+         p.dy = p.dyOrig = 388;
+         p.sigBlur = -0.5;
        }},
       {"a fraction and an exponent for a double",
        {"-alphaInit", "3/4", "-betaInit", "2.5e-1"},
@@ -246,6 +265,10 @@ TEST(RunParameters, SingleLevelMessageOnStandardOutput) {
   ::testing::internal::CaptureStdout();
   parse({"-UVinit", "true", "-multiresol", "1"});
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+
+  ::testing::internal::CaptureStdout();
+  parse({"-UVinit", "NO"});
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
 }
 
 namespace {
@@ -259,7 +282,8 @@ std::string line(const std::string& name, const std::string& value, const std::s
 }
 
 // Usage lines of every option, with the values given to -dx, -norm,
-// -sigma_obs, -sigmaRobEstim and -UVinit in UsageTextOnHelp below.
+// -sigma_obs, -sigmaRobEstim, -sigmaAlphaEstim, -periodic and -UVinit in
+// UsageTextOnHelp below.
 std::string option_lines() {
   return line("-inPath", "inputHS", "file of 2 input files in pgm format") +
          line("-dy", "256", "tile line number") + line("-dx", "12", "tile column number") +
@@ -322,8 +346,10 @@ TEST(RunParameters, UsageTextOnHelp) {
     ::testing::internal::CaptureStdout();
     // The lines show the values as given, before the derivations; the run
     // then goes on with the derived values.
+    // "no" shows as false: the image library alone would read it as true.
     const RunParameters p = parse({"-dx", "12", help, "-norm", "1", "-sigma_obs", "1/2",
-                                   "-sigmaRobEstim", "1", "-UVinit", "on"},
+                                   "-sigmaRobEstim", "1", "-sigmaAlphaEstim", "no", "-periodic",
+                                   "No", "-UVinit", "on"},
                                   "/opt/tools/Velmora");
     const std::string out = ::testing::internal::GetCapturedStdout();
     const std::string err = ::testing::internal::GetCapturedStderr();
@@ -350,6 +376,30 @@ TEST(RunParameters, NothingOnStandardErrorWithoutHelp) {
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
 }
 
+// Width of the derivative smoothing at the finest level, worked out by
+// hand: s percent of the largest side of the tile padded to a multiple of
+// 2^levels (after the single-level rule of -UVinit), or -sigBlur itself.
+TEST(RunParameters, FinestBlurWidth) {
+  const struct {
+    std::vector<std::string> args;
+    float width;
+  } cases[] = {
+      {{"-dx", "584", "-dy", "388", "-sigBlur", "-0.5"}, 2.92f},  // 584 x 392: 0.5 % of 584
+      {{"-dx", "100", "-dy", "60", "-sigBlur", "-2"}, 2.08f},     // 104 x 64
+      {{"-dx", "60", "-dy", "100", "-sigBlur", "-2"}, 2.08f},     // 64 x 104: the height
+      {{"-dx", "100", "-dy", "60", "-sigBlur", "-2", "-UVinit"}, 2.0f},         // one level
+      {{"-dx", "101", "-dy", "60", "-sigBlur", "-2", "-multiresol", "1"}, 2.04f},  // 102
+      {{"-dx", "100", "-dy", "60", "-sigBlur", "-3", "-multiresol", "7"}, 3.84f},  // 128
+      {{"-sigBlur", "-1/4"}, 0.64f},  // 256 x 256
+      {{"-dx", "100", "-sigBlur", "2.5"}, 2.5f},
+      {{}, 0.0f},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    EXPECT_FLOAT_EQ(finest_blur_width(parse(c.args)), c.width);
+  }
+}
+
 TEST(RunParameters, CheckNamesTheFirstOffendingOption) {
   RunParameters p = defaults();
   EXPECT_EQ(check_run_parameters(p), "");
@@ -371,6 +421,13 @@ TEST(RunParameters, ArgumentShapes) {
       {{"-dx", "12", "--help", "-dy", "8"}, ""},
       {{"-display"}, ""},
       {{"-display", "off", "-periodic", "-UVinit", "-h"}, ""},
+      {{"-display", "YES", "-periodic", "No", "-UVinit", "oFF", "-sigmaRobEstim", "TRUE"}, ""},
+      {{"-periodic", "fasle"},
+       "invalid value fasle for -periodic (not a bool value: true, on, yes, 1, false, off, no or 0 "
+       "in any letter case; accepted range: true or false)"},
+      {{"-UVinit", "2"}, "invalid value 2 for -UVinit (not a bool value"},
+      {{"-sigmaRobEstim", "y"}, "invalid value y for -sigmaRobEstim (not a bool value"},
+      {{"-dx", "4", "-display", ""}, "invalid value  for -display (not a bool value"},
       {{"-ofx", "-0", "-Umean", "-1.5", "-alphaInit", ".5", "-betaInit", "5.", "-tol", "1E-3"}, ""},
       {{"-norm", "+2", "-sigBlur", "1/4", "-precision", "0e0"}, ""},
       {{"-alpha", "3"},
@@ -523,11 +580,73 @@ TEST(RunParameters, ValueRanges) {
        "false; with -sigmaRegRobEstim and -normRegRob 0, -sigmaRobEstim needs -norm 0 (-norm 1 "
        "with -sigmaRobEstim works without -sigmaRegRobEstim))"},
       {"sigBlur 0", [](RunParameters& p) { p.sigBlur = 0.0; }, ""},
-      {"sigBlur negative", [](RunParameters& p) { p.sigBlur = -2.0; },
-       "invalid value -2 for -sigBlur (accepted range: a finite number from 0 to 4)"},
+      // Negative: a percentage of the largest side of the padded tile,
+      // 256 x 256 by default (a multiple of 2^3): 2 % of 256 is 5.12 pixels.
+      {"sigBlur negative past its bound", [](RunParameters& p) { p.sigBlur = -2.0; },
+       "invalid value -2 for -sigBlur (resolves to a smoothing width of 5.12 pixels, 2 percent of "
+       "256, the largest side of the 256 x 256 tile padded for 3 levels; on this tile -sigBlur "
+       "goes down to about -1.5625; accepted range: a finite number from 0 to 4, or below 0: -s "
+       "is s percent of the largest side of the padded tile, at most 4 pixels)"},
+      // 1.5625 % of 256 is 4 pixels exactly, in float as well.
+      {"sigBlur negative at its bound", [](RunParameters& p) { p.sigBlur = -1.5625; }, ""},
+      {"sigBlur negative just past its bound", [](RunParameters& p) { p.sigBlur = -1.5626; },
+       "invalid value -1.5626 for -sigBlur (resolves to a smoothing width of 4.00026 pixels"},
+      {"sigBlur negative, tiny", [](RunParameters& p) { p.sigBlur = -1e-300; }, ""},
+      // 100 x 60 pads to 104 x 64: 3.9 % of 104 is 4.056 pixels (of 100
+      // it would be 3.9); 3.8 % of 104 is 3.952.
+      {"sigBlur negative on the padded side",
+       [](RunParameters& p) {
+         p.dxOrig = 100;
+         p.dyOrig = 60;
+         p.sigBlur = -3.9;
+       },
+       "invalid value -3.9 for -sigBlur (resolves to a smoothing width of 4.056 pixels, 3.9 "
+       "percent of 104, the largest side of the 104 x 64 tile padded for 3 levels;"},
+      {"sigBlur negative within the padded side",
+       [](RunParameters& p) {
+         p.dxOrig = 100;
+         p.dyOrig = 60;
+         p.sigBlur = -3.8;
+       },
+       ""},
+      // One level pads to a multiple of 2: 4 % of 100 is 4 pixels.
+      {"sigBlur negative at its bound with one level",
+       [](RunParameters& p) {
+         p.dxOrig = 60;
+         p.dyOrig = 100;
+         p.nb_resol = 1;
+         p.sigBlur = -4.0;
+       },
+       ""},
+      {"sigBlur negative past its bound with one level",
+       [](RunParameters& p) {
+         p.dxOrig = 60;
+         p.dyOrig = 100;
+         p.nb_resol = 1;
+         p.sigBlur = -4.0001;
+       },
+       "invalid value -4.0001 for -sigBlur (resolves to a smoothing width of 4.0001 pixels, "
+       "4.0001 percent of 100, the largest side of the 60 x 100 tile padded for 1 level;"},
+      // A level count the check refuses: the tile as given, already too wide.
+      {"sigBlur negative with levels past the pyramid",
+       [](RunParameters& p) {
+         p.nb_resol = 8;
+         p.sigBlur = -2.0;
+       },
+       "invalid value -2 for -sigBlur (resolves to a smoothing width of 5.12 pixels, 2 percent of "
+       "256, the largest side of the 256 x 256 tile; on this tile"},
+      {"sigBlur negative within the tile, levels past the pyramid",
+       [](RunParameters& p) {
+         p.nb_resol = 8;
+         p.sigBlur = -1.0;
+       },
+       "invalid value 8 for -multiresol"},
+      {"sigBlur negative infinite", [](RunParameters& p) { p.sigBlur = -inf; },
+       "invalid value -inf for -sigBlur (accepted range: a finite number from 0 to 4, or below 0"},
       {"sigBlur at its bound", [](RunParameters& p) { p.sigBlur = 4.0; }, ""},
       {"sigBlur past its bound", [](RunParameters& p) { p.sigBlur = std::nextafter(4.0, 5.0); },
-       "invalid value 4 for -sigBlur (accepted range: a finite number from 0 to 4)"},
+       "invalid value 4 for -sigBlur (accepted range: a finite number from 0 to 4, or below 0: -s "
+       "is s percent of the largest side of the padded tile, at most 4 pixels)"},
       {"sigBlur infinite", [](RunParameters& p) { p.sigBlur = inf; },
        "invalid value inf for -sigBlur"},
       {"sigBlur not a number", [](RunParameters& p) { p.sigBlur = nan; },
@@ -547,6 +666,20 @@ TEST(RunParameters, ValueRanges) {
        },
        "invalid value 5 for -offEdeges (accepted range: 0 to 4, less than half the smaller tile "
        "side)"},
+      // The default border on a tile too small for it: the side is refused.
+      {"default offEdeges on a narrow tile", [](RunParameters& p) { p.dxOrig = 2; },
+       "invalid value 2 for -dx (-offEdeges 1, its default, must be less than half the smaller "
+       "tile side (-dx 2, -dy 256); accepted range: 3 or more with -offEdeges 1, 1 or more with "
+       "-offEdeges 0)"},
+      {"default offEdeges on a low tile",
+       [](RunParameters& p) {
+         p.dxOrig = 5;
+         p.dyOrig = 1;
+       },
+       "invalid value 1 for -dy (-offEdeges 1, its default, must be less than half the smaller "
+       "tile side (-dx 5, -dy 1);"},
+      {"default offEdeges on a tile of two equal sides",
+       [](RunParameters& p) { p.dxOrig = p.dyOrig = 2; }, "invalid value 2 for -dy ("},
       {"offEdeges negative", [](RunParameters& p) { p.offEdge = -1; },
        "invalid value -1 for -offEdeges"},
       {"offEdeges huge", [](RunParameters& p) { p.offEdge = 2147483647; },
@@ -710,7 +843,33 @@ TEST(RunParametersDeathTest, OutOfRangeValuesAreRefused) {
        "invalid value 2147483647 for -nbItTrace \\(accepted range: 1 to 1000000\\)"},
       {{"-alphaInit", "0"}, "invalid value 0 for -alphaInit"},
       {{"-sigBlur", "1000"},
-       "invalid value 1000 for -sigBlur \\(accepted range: a finite number from 0 to 4\\)"},
+       "invalid value 1000 for -sigBlur \\(accepted range: a finite number from 0 to 4, or below "
+       "0: -s is s percent of the largest side of the padded tile, at most 4 pixels\\)"},
+      // 0.7 % of 584 (584 x 388 pads to 584 x 392) is 4.088 pixels.
+      {{"-dx", "584", "-dy", "388", "-sigBlur", "-0.7"},
+       "invalid value -0.7 for -sigBlur \\(resolves to a smoothing width of 4.088 pixels, 0.7 "
+       "percent of 584, the largest side of the 584 x 392 tile padded for 3 levels; on this tile "
+       "-sigBlur goes down to about -0.684932; accepted range: "},
+      // -UVinit leaves one level: 110 pads to 110, not 112.
+      {{"-dx", "110", "-sigBlur", "-3.7", "-UVinit", "-dy", "20"},
+       "invalid value -3.7 for -sigBlur \\(resolves to a smoothing width of 4.07 pixels, 3.7 "
+       "percent of 110, the largest side of the 110 x 20 tile padded for 1 level;"},
+      // -offEdeges and the tile sides: the value typed is the one named.
+      {{"-dx", "1"},
+       "invalid value 1 for -dx \\(-offEdeges 1, its default, must be less than half the smaller "
+       "tile side \\(-dx 1, -dy 256\\); accepted range: 3 or more with -offEdeges 1, 1 or more "
+       "with -offEdeges 0\\)"},
+      {{"-dy", "2", "-dx", "300"}, "invalid value 2 for -dy \\(-offEdeges 1, its default"},
+      {{"-dx", "2", "-offEdeges", "1"},
+       "invalid value 1 for -offEdeges \\(accepted range: 0 to 0, less than half the smaller tile "
+       "side\\)"},
+      {{"-offEdeges", "200", "-dy", "300"},
+       "invalid value 200 for -offEdeges \\(accepted range: 0 to 127, less than half the smaller "
+       "tile side\\)"},
+      {{"-periodic", "fasle"},
+       "invalid value fasle for -periodic \\(not a bool value: true, on, yes, 1, false, off, no or "
+       "0 in any letter case; accepted range: true or false\\)"},
+      {{"-sigmaAlphaEstim", "-dx", "64", "-UVinit", "2"}, "invalid value 2 for -UVinit"},
       // Every number finite and above 0, whatever the norm.
       {{"-norm", "2", "-sigma_obs", "0/0"},
        "invalid value 0/0 for -sigma_obs \\(accepted range: a finite number > 0; "},
