@@ -525,8 +525,9 @@ TEST(EndToEnd, OptionRefusals) {
       {{"-norm", "0", "-sigma_obs", "0"},
        "invalid value 0 for -sigma_obs (accepted range: a finite number > 0; with -norm 0 or 1"},
       {{"-normRegRob", "1", "-sigma_reg", "-5"}, "invalid value -5 for -sigma_reg"},
-      {{"-sigBlur", "-2"},
-       "invalid value -2 for -sigBlur (accepted range: a finite number from 0 to 4)"},
+      {{"-sigBlur", "-30"},
+       "invalid value -30 for -sigBlur (resolves to a smoothing width of 4.8 pixels, 30 percent "
+       "of 16, the largest side of the 16 x 16 tile padded for 3 levels"},
       {{"-Umean", "1e300"},
        "invalid value 1e300 for -Umean (accepted range: a finite number from -32767 to 32767"},
       {{"-offEdeges", "-1"}, "invalid value -1 for -offEdeges"},
