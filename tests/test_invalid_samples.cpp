@@ -281,6 +281,15 @@ TEST(WarpWithMarkers, MarkersDoNotLeakIntoTheirNeighbours) {
 // ---------------------------------------------------------------------------
 // Whole runs.
 
+Grey load_grey(const std::string& path) {
+  const CImg<double> img(path.c_str());
+  Grey g;
+  g.width = img.width();
+  g.height = img.height();
+  g.v.assign(img.data(), img.data() + static_cast<std::size_t>(img.width()) * img.height());
+  return g;
+}
+
 // U and V of a motion file, indexed (row, column).
 struct Field {
   int w = 0, h = 0;
@@ -438,15 +447,7 @@ TEST(RunsWithMarkers, AllInvalidTileIsRefused) {
 TEST(RunsWithMarkers, RubberWhaleWithScatteredMarkersAndABlock) {
   ScratchDir dir("invalid_rubberwhale");
   const std::string data = std::string(VELMORA_SOURCE_DIR) + "/examples/RubberWhale/";
-  const auto load = [](const std::string& path) {
-    const CImg<double> img(path.c_str());
-    Grey g;
-    g.width = img.width();
-    g.height = img.height();
-    g.v.assign(img.data(), img.data() + static_cast<std::size_t>(img.width()) * img.height());
-    return g;
-  };
-  Grey a = load(data + "frame10.pgm"), b = load(data + "frame11.pgm");
+  Grey a = load_grey(data + "frame10.pgm"), b = load_grey(data + "frame11.pgm");
   const std::size_t n = a.v.size();
   std::mt19937 gen(2024);
   std::vector<std::size_t> order(n);
@@ -473,15 +474,6 @@ TEST(RunsWithMarkers, RubberWhaleWithScatteredMarkersAndABlock) {
 // ---------------------------------------------------------------------------
 // Marked runs against unmarked runs: scattered markers leave the coarse
 // levels their data, so large motion is still found.
-
-Grey load_grey(const std::string& path) {
-  const CImg<double> img(path.c_str());
-  Grey g;
-  g.width = img.width();
-  g.height = img.height();
-  g.v.assign(img.data(), img.data() + static_cast<std::size_t>(img.width()) * img.height());
-  return g;
-}
 
 [[maybe_unused]] Grey crop(const Grey& g, int x0, int y0, int w, int h) {
   Grey c;
