@@ -7,31 +7,57 @@
 
 #include "run_parameters.h"
 
+// "" when the sparse Hessian of the finest level (the tile padded for
+// p.nb_resol levels, p.periodic borders) can be stored: its entry count,
+// which also bounds its unknowns, within the int counts of its arrays
+// (2^31 - 1). Otherwise the one-line refusal with the count and the limit
+// (no line end). The largest square tile that fits has 13376 pixels a side.
+std::string check_hessian_entries(const RunParameters& p);
+
 // Peak resident bytes of the run of p for its tile padded to W x H pixels:
 // the images of the pyramids and of the finest level, its compressed-row
 // system and ILU(0) factors, the CGS work vectors and, when an estimate is
-// made, the probe buffers with the threads they would use.
+// made, the probe buffers and the images of the samples on every thread
+// the probe solves would use.
 std::size_t run_memory_bytes(const RunParameters& p, int W, int H);
+
+// Memory limit of the process's control group: the smallest limit set on
+// its cgroup or on any cgroup above it, read from the files under `root`
+// ("/" for this system): root/proc/self/cgroup names the cgroup, by the
+// line "0::/path" under cgroup v2 (limit files
+// root/sys/fs/cgroup/path/memory.max, "max" meaning none) and by the line
+// of the "memory" controller under cgroup v1 (root/sys/fs/cgroup/memory/
+// path/memory.limit_in_bytes, a value of 2^62 or more meaning none, as
+// the kernel's "unlimited" is just below 2^63). bytes = 0 when no limit
+// is set or none can be read; file names the file that holds the limit.
+struct CgroupMemoryLimit {
+  std::size_t bytes = 0;
+  std::string file;
+};
+CgroupMemoryLimit cgroup_memory_limit(const std::string& root);
 
 // What the process may use.
 struct MemoryLimits {
   std::size_t physical = 0;       // physical memory
+  std::size_t cgroup_limit = 0;   // memory limit of its control group, 0 when none is set
+  std::string cgroup_file;        // the file that sets cgroup_limit
   std::size_t address_limit = 0;  // soft address-space limit, 0 when none is set
   std::size_t address_used = 0;   // address space the process holds now
   std::size_t thread_reserve = 0; // address space the run's threads reserve
 };
 
 // The limits of this process for a run whose estimates use `threads`
-// worker threads.
-MemoryLimits memory_limits(int threads);
+// worker threads; the control group's limit read under `root`.
+MemoryLimits memory_limits(int threads, const std::string& root = "/");
 
 // "" when a run needing `needed` resident bytes fits the limits: its bytes
-// within the physical memory and, with an address-space limit, the address
-// space held now, its bytes and the threads' reserves within the limit.
-// Otherwise the one-line refusal, which gives the memory needed and the
-// memory available (no line end).
+// within the physical memory and the control group's memory limit and,
+// with an address-space limit, the address space held now, its bytes and
+// the threads' reserves within the limit. Otherwise the one-line refusal,
+// which gives the memory needed and the memory available (no line end).
 std::string memory_refusal(std::size_t needed, const MemoryLimits& limits);
 
 // The check of run_setup: refuses (exit status 1) a run of p that cannot
-// fit, then grows the heap to what the run will use.
-void plan_run_memory(const RunParameters& p);
+// fit (the control group's limit read under `root`), then grows the heap
+// to what the run will use.
+void plan_run_memory(const RunParameters& p, const std::string& root = "/");

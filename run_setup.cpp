@@ -238,6 +238,10 @@ std::string check_extent_in_image2(const RunParameters& p, const char* path, int
 RunSetup run_setup(RunParameters& p, const RunDisplay& display) {
   const std::string sizes = check_run_sizes(p);
   if (!sizes.empty()) refuse(sizes);
+  // The Hessian's entry limit before the memory check: a tile beyond it
+  // is refused whatever memory the machine has.
+  const std::string entries = check_hessian_entries(p);
+  if (!entries.empty()) refuse(entries);
   plan_run_memory(p);
   RunSetup s;
   s.fileIm = read_list_file(p);

@@ -521,6 +521,19 @@ std::size_t trace_probe_buffer_bytes(int nc, int nl, int nbIt) {
          2 * image * static_cast<std::size_t>(plan.threads);  // + B_u, B_v per worker
 }
 
+std::size_t trace_sample_image_bytes(int nc, int nl, TraceSampleImages images) {
+  if (nc <= 0 || nl <= 0) return 0;
+  const std::size_t image = sizeof(double) * static_cast<std::size_t>(nc) * nl;
+  switch (images) {
+    case TraceSampleImages::Smoothness:
+      return 5 * image;
+    case TraceSampleImages::SmoothnessAndPowers:
+      return 9 * image;
+    default:
+      return 0;
+  }
+}
+
 double CGS_randomB_traceInvA(int taille, int nombre, int nc, int nl, double* val, int* row_ptr,
                              int* col_ind, int nbIt, double tol) {
   const auto sums = probe_sums<1>(taille, nombre, nc, nl, val, row_ptr, col_ind, nbIt, tol,

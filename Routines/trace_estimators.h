@@ -66,6 +66,21 @@ int trace_probe_threads(int nbIt);
 // worker, its probe images), with the threads and batches it would use.
 std::size_t trace_probe_buffer_bytes(int nc, int nl, int nbIt);
 
+// The operators whose samples make images, by member: none for
+// CGS_randomB_traceInvA and CGS_randomB_traceInvAA0; the negated Laplacian
+// for CGS_randomB_traceInvAAr and both four-trace members; the negated
+// Laplacian and the four power-weighted Laplacians for
+// CGS_randomB_traceInvAA0ArFx.
+enum class TraceSampleImages { None, Smoothness, SmoothnessAndPowers };
+
+// Bytes of nc x nl images that every thread forming samples (the calling
+// thread and each worker) holds at most at once beyond
+// trace_probe_buffer_bytes: each negated Laplacian is a Laplacian, a zero
+// image and the copy returned, made while the probe images it replaces are
+// still held (5 images); the six-trace member keeps its four power-weighted
+// images beside them (9 images).
+std::size_t trace_sample_image_bytes(int nc, int nl, TraceSampleImages images);
+
 // Mean of z . x: trace(A^-1).
 double CGS_randomB_traceInvA(int taille, int nombre, int nc, int nl, double* val, int* row_ptr,
                              int* col_ind, int nbIt, double tol);
