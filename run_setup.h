@@ -47,7 +47,8 @@ struct RunSetup {
 // check, images and tiles, pre-warp, padding (p.dx, p.dy receive the padded
 // size W' x H' and the size line is printed), pyramids, first linearisation
 // point. With display on, shows the padded images and every pyramid level.
-// Refusals (sizes, -UVinit window, list file, an output folder where no
+// Refusals (sizes, -UVinit window, a finest-level Hessian of more entries
+// than an int counts, memory, list file, an output folder where no
 // file can be created, images refused by load_grey_image, a tile outside
 // image 1, a -Dx x -Dy extent larger than image 2, a tile of image 1 or of
 // the pre-warped image 2 without any valid sample) end the program with a
