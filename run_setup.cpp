@@ -47,18 +47,16 @@ char** read_list_file(const RunParameters& p) {
 void refuse_all_invalid(const RunParameters& p, const char* which, const char* path,
                         const CImg<double>& tile, bool preWarped = false) {
   if (has_valid_samples(tile)) return;
-  if (preWarped)
-    refuse(std::string("Refused: ") + which + " " + path +
-           " pre-warped by " + (p.UVinit ? "-UVinit" : "-Umean") +
-           " has no valid sample in the tile of " + std::to_string(p.dxOrig) + " x " +
-           std::to_string(p.dyOrig) + " pixels at column " + std::to_string(p.ofx) + ", row " +
-           std::to_string(p.ofy) +
-           " (every pixel there reads a sample of 1022 or more, the mark of an invalid sample,"
-           " or a position outside image 2).");
-  refuse(std::string("Refused: ") + which + " " + path + " has no valid sample in the tile of " +
-         std::to_string(p.dxOrig) + " x " + std::to_string(p.dyOrig) + " pixels at column " +
-         std::to_string(p.ofx) + ", row " + std::to_string(p.ofy) +
-         " (every sample there is 1022 or more, the mark of an invalid sample).");
+  const std::string how = preWarped ? std::string(" pre-warped by ") +
+                                          (p.UVinit ? "-UVinit" : "-Umean")
+                                    : std::string();
+  const char* why = preWarped ? "every pixel there reads a sample of 1022 or more, the mark of an "
+                                "invalid sample, or a position outside image 2"
+                              : "every sample there is 1022 or more, the mark of an invalid sample";
+  refuse(std::string("Refused: ") + which + " " + path + how +
+         " has no valid sample in the tile of " + std::to_string(p.dxOrig) + " x " +
+         std::to_string(p.dyOrig) + " pixels at column " + std::to_string(p.ofx) + ", row " +
+         std::to_string(p.ofy) + " (" + why + ").");
 }
 
 // The tile of image 1, and image 2 over Dx x Dy, pre-warped by
@@ -102,8 +100,7 @@ void load_tiles(const RunParameters& p, char** fileIm, CImg<double>& imOrig,
     tmpLarge = image2();
   }
   imdtOrig = cut(tmpLarge, p.ofx, p.ofy, p.dxOrig, p.dyOrig);
-  refuse_all_invalid(p, "image 2", fileIm[kSlotImage2], imdtOrig,
-                     p.Umoy != 0.0 || p.UVinit);
+  refuse_all_invalid(p, "image 2", fileIm[kSlotImage2], imdtOrig, p.Umoy != 0.0 || p.UVinit);
 }
 
 // Padding to W' x H' (stored in p.dx, p.dy), with the size line.

@@ -130,7 +130,6 @@ void Recal_spline(CImg<double>& out, const CImg<double>& in, const CImg<double>&
     std::printf("probleme\n");
 
   auto sample = [&](int c, int r) { return Im_in[r * nb_col + c]; };
-  auto valid = [&](int c, int r) { return !is_invalid_sample(sample(c, r)); };
 
   for (int i = 0; i < nb_lig; ++i) {
     for (int j = 0; j < nb_col; ++j) {
@@ -167,19 +166,25 @@ void Recal_spline(CImg<double>& out, const CImg<double>& in, const CImg<double>&
 
       const int J = I_u + inc_j, I = I_v + inc_i;
       const bool blockInside = J >= 0 && J < nb_col && I >= 0 && I < nb_lig;
+      // The block's first invalid sample (base, along x, along y,
+      // diagonal); a pixel whose value would come from it is invalid too.
+      bool blockValid = true;
+      float marker = 0.0f;
+      if (blockInside)
+        for (const float corner : {sample(I_u, I_v), sample(J, I_v), sample(I_u, I), sample(J, I)})
+          if (is_invalid_sample(corner)) {
+            blockValid = false;
+            marker = corner;
+            break;
+          }
       float value;
       if (outside == OutsideTarget::Invalid &&
           (x < 0 || x > nb_col - 1 || y < 0 || y > nb_lig - 1)) {
         value = kOutsideMarker;
       } else if (!blockInside) {
         value = sample(I_u, I_v);
-      } else if (!valid(I_u, I_v) || !valid(J, I_v) || !valid(I_u, I) || !valid(J, I)) {
-        // The value would come from a block that holds no measurement at
-        // every corner: the pixel is invalid, carrying the first marker.
-        value = !valid(I_u, I_v)  ? sample(I_u, I_v)
-                : !valid(J, I_v)  ? sample(J, I_v)
-                : !valid(I_u, I)  ? sample(I_u, I)
-                                  : sample(J, I);
+      } else if (!blockValid) {
+        value = marker;
       } else if (SplineDegree > 2) {
         value = static_cast<float>(
             InterpolatedValue(coefficients, nb_col, nb_lig, x, y, SplineDegree));
