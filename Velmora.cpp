@@ -58,19 +58,7 @@ int run(int argc, char** argv) {
   }
 
   RunSetup s = run_setup(p, display);
-  HyperParameters h = initial_hyperparameters(p);
-  bool finestSolveFailed = false;
-  for (int resol = p.nb_resol - 1; resol >= 0; --resol) {
-    LevelState level = start_level(p, s, h, resol);
-    iterate_level(p, s, h, level, display);
-    show_level_end(s, level, display);
-    if (resol == 0) {
-      write_outputs(p, s, level.reg_out, display);
-      finestSolveFailed = level.solveFailed;
-    } else {
-      project_to_finer_level(s, resol);
-    }
-  }
+  const bool finestSolveFailed = run_levels(p, s, display);
   print_closing_line();
   if (finestSolveFailed) {
     print_no_convergence_line();

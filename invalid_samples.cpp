@@ -105,15 +105,12 @@ CImg<double> get_filled(const CImg<double>& img) {
   return out;
 }
 
-CImg<unsigned char> data_exclusion_mask(const CImg<double>& im1, const CImg<double>& im2,
-                                        int radius) {
-  if (!has_invalid_samples(im1) && !has_invalid_samples(im2)) return CImg<unsigned char>();
-  const int w = im1.width(), h = im1.height();
-  // Invalid samples of either image, then a separable max over the
-  // (2 radius + 1)^2 square.
-  CImg<unsigned char> marked(w, h, 1, 1, 0);
-  cimg_forXY(marked, x, y) marked(x, y) = is_invalid_sample(im1(x, y)) ||
-                                          is_invalid_sample(im2(x, y));
+namespace {
+
+// marked grown to every pixel within chessboard distance radius of a
+// marked one: a separable max over the (2 radius + 1)^2 square.
+CImg<unsigned char> dilated(const CImg<unsigned char>& marked, int radius) {
+  const int w = marked.width(), h = marked.height();
   CImg<unsigned char> rows(w, h, 1, 1, 0), mask(w, h, 1, 1, 0);
   cimg_forXY(marked, x, y) {
     if (!marked(x, y)) continue;
@@ -126,6 +123,28 @@ CImg<unsigned char> data_exclusion_mask(const CImg<double>& im1, const CImg<doub
   return mask;
 }
 
+}  // namespace
+
+void mark_padding_invalid(CImg<double>& img, int dxOrig, int dyOrig) {
+  cimg_forXY(img, x, y) if (x >= dxOrig || y >= dyOrig) img(x, y) = kInvalidMarker;
+}
+
+CImg<unsigned char> data_exclusion_mask(const CImg<double>& im1, const CImg<double>& im2,
+                                        int radius) {
+  if (!has_invalid_samples(im1) && !has_invalid_samples(im2)) return CImg<unsigned char>();
+  CImg<unsigned char> marked(im1.width(), im1.height(), 1, 1, 0);
+  cimg_forXY(marked, x, y) marked(x, y) = is_invalid_sample(im1(x, y)) ||
+                                          is_invalid_sample(im2(x, y));
+  return dilated(marked, radius);
+}
+
+CImg<unsigned char> data_exclusion_mask(const CImg<double>& img, int radius) {
+  if (!has_invalid_samples(img)) return CImg<unsigned char>();
+  CImg<unsigned char> marked(img.width(), img.height(), 1, 1, 0);
+  cimg_forXY(marked, x, y) marked(x, y) = is_invalid_sample(img(x, y));
+  return dilated(marked, radius);
+}
+
 int derivative_reach(float sigma) {
   if (!(sigma > 0)) return 1;
   return 1 + static_cast<int>(std::ceil(2.0 * static_cast<double>(sigma)));
@@ -134,4 +153,39 @@ int derivative_reach(float sigma) {
 void exclude_from_data(CImg<double>& data_out, const CImg<unsigned char>& mask) {
   if (mask.is_empty()) return;
   cimg_forXY(mask, x, y) if (mask(x, y)) data_out(x, y) = 0.0;
+}
+
+DataExclusionCounts count_data_exclusions(const CImg<double>& im1, const CImg<double>& im2,
+                                          int radius, int offEdge, int dxOrig, int dyOrig) {
+  const CImg<unsigned char> by1 = data_exclusion_mask(im1, radius);
+  const CImg<unsigned char> by2 = data_exclusion_mask(im2, radius);
+  const int W = im1.width(), H = im1.height();
+  DataExclusionCounts counts;
+  for (int y = 0; y < std::min(dyOrig, H); ++y)
+    for (int x = 0; x < std::min(dxOrig, W); ++x) {
+      ++counts.tile;
+      if (!by1.is_empty() && by1(x, y))
+        ++counts.image1;
+      else if (!by2.is_empty() && by2(x, y))
+        ++counts.image2;
+      else if (x < offEdge || y < offEdge || x >= W - offEdge || y >= H - offEdge)
+        ++counts.frame;
+    }
+  return counts;
+}
+
+std::string no_data_message(const DataExclusionCounts& c, int dxOrig, int dyOrig,
+                            bool beforeFirstLevel) {
+  const std::string tile = std::to_string(dxOrig) + " x " + std::to_string(dyOrig);
+  std::string m = "Refused: no pixel of the " + tile + " tile has a data term at the finest level" +
+                  (beforeFirstLevel ? ", whatever the flow" : "") +
+                  ", so the images give no flow: of its " + std::to_string(c.tile) + " pixels, " +
+                  std::to_string(c.image1) +
+                  " read an invalid sample (1022 or more) of image 1 or the padding beyond the "
+                  "tile, ";
+  m += beforeFirstLevel ? std::to_string(c.frame) + " more lie in the -offEdeges frame"
+                        : std::to_string(c.image2) +
+                              " more one of the warped image 2 or a position outside it, " +
+                              std::to_string(c.frame) + " more lie in the -offEdeges frame";
+  return m + ". No motion file is written.";
 }

@@ -12,11 +12,16 @@
 #define VELMORA_INVALID_SAMPLES_H
 
 #include <cmath>
+#include <string>
 
 #include "CImg.h"
 
 // Magnitude from which a sample is invalid.
 constexpr double kInvalidMagnitude = 1022.0;
+
+// The value written for a sample that holds no measurement: the padding
+// beyond the tile, a warp target outside image 2.
+constexpr double kInvalidMarker = 1023.0;
 
 // A NaN is no measurement either.
 template <typename T>
@@ -42,6 +47,12 @@ bool fill_invalid_samples(double* data, int w, int h);
 // Copy of the first plane of img with its invalid samples filled.
 cimg_library::CImg<double> get_filled(const cimg_library::CImg<double>& img);
 
+// The padding of an image padded beyond its dxOrig x dyOrig tile (the
+// samples at x >= dxOrig or y >= dyOrig) becomes invalid samples: it holds
+// no measurement, so the filling, the exclusion from the data term and the
+// pyramid smoothing keep it out of the data term at every level.
+void mark_padding_invalid(cimg_library::CImg<double>& img, int dxOrig, int dyOrig);
+
 // Pixels whose data term reads an invalid sample of im1 or im2 (both
 // W x H, first plane): 1 within chessboard distance radius of one, else 0.
 // The spline derivatives read the samples next to a pixel, so radius is 1
@@ -49,6 +60,10 @@ cimg_library::CImg<double> get_filled(const cimg_library::CImg<double>& img);
 // derivative_reach). Empty when neither image holds an invalid sample.
 cimg_library::CImg<unsigned char> data_exclusion_mask(const cimg_library::CImg<double>& im1,
                                                       const cimg_library::CImg<double>& im2,
+                                                      int radius);
+
+// The same for the invalid samples of one image.
+cimg_library::CImg<unsigned char> data_exclusion_mask(const cimg_library::CImg<double>& img,
                                                       int radius);
 
 // How far from a pixel the derivatives (with Deriche smoothing of width
@@ -59,5 +74,27 @@ int derivative_reach(float sigma);
 // data_out = 0 wherever mask is 1; nothing when mask is empty.
 void exclude_from_data(cimg_library::CImg<double>& data_out,
                        const cimg_library::CImg<unsigned char>& mask);
+
+// Why the pixels of the dxOrig x dyOrig tile of a finest level lose their
+// data term, each pixel counted once, by the first reason that holds:
+// it reads an invalid sample of image 1 (the padding included), of the
+// (warped) image 2, or it lies in the frame of width offEdge around the
+// padded level.
+struct DataExclusionCounts {
+  long tile = 0;    // pixels of the tile
+  long image1 = 0;  // excluded by invalid samples of image 1
+  long image2 = 0;  // excluded by those of image 2 and not by image 1
+  long frame = 0;   // in the frame and excluded by neither image
+  long kept() const { return tile - image1 - image2 - frame; }
+};
+DataExclusionCounts count_data_exclusions(const cimg_library::CImg<double>& im1,
+                                          const cimg_library::CImg<double>& im2, int radius,
+                                          int offEdge, int dxOrig, int dyOrig);
+
+// The refusal of a run in which no pixel of the finest level has a data
+// term, with the counts (one line, no line end); beforeFirstLevel when
+// image 1 alone excludes every pixel.
+std::string no_data_message(const DataExclusionCounts& counts, int dxOrig, int dyOrig,
+                            bool beforeFirstLevel);
 
 #endif

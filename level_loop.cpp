@@ -1,6 +1,9 @@
 #include "level_loop.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <string>
 
@@ -9,6 +12,7 @@
 #include "image_utils.h"
 #include "invalid_samples.h"
 #include "level_solve.h"
+#include "outputs.h"
 #include "robust_weights.h"
 #include "warping.h"
 
@@ -61,6 +65,31 @@ void reset_weights(const RunParameters& p, RunSetup& s, LevelState& level) {
   exclude_from_data(data_out, level.dataExcluded);
   s.pyrXinc[l].fill(0.0);
   level.reg_out.assign(2, s.pyrIm[l].width(), s.pyrIm[l].height(), 1, 1, 1.0);
+}
+
+// Whether some pixel of the level keeps a data term. A finest level without
+// any ends the run with the counts of what excluded the tile's pixels; a
+// coarser one is skipped, with a line that says so.
+bool level_has_data(const RunParameters& p, const RunSetup& s, int l) {
+  const CImg<double>& data_out = s.pyrOut[l];
+  if (std::any_of(data_out.begin(), data_out.end(), [](double w) { return w > 0.0; }))
+    return true;
+  if (l == 0) {
+    const CImg<double>& im1 = s.pyrIm[0];
+    const float width =
+        blurWidth(static_cast<float>(p.sigBlur), im1.width(), im1.height(), im1.depth());
+    const DataExclusionCounts counts = count_data_exclusions(
+        im1, s.pyrImdt[0], derivative_reach(width), p.offEdge, p.dxOrig, p.dyOrig);
+    std::cout.flush();
+    std::fprintf(stderr, "%s\n", no_data_message(counts, p.dxOrig, p.dyOrig, false).c_str());
+    std::exit(1);
+  }
+  std::cout << "No pixel of level " << l << " (" << data_out.width() << " x "
+            << data_out.height()
+            << ") has a data term (invalid samples, targets outside image 2 and the frame "
+               "exclude them all): the level is skipped, its increment 0"
+            << std::endl;
+  return false;
 }
 
 // Hyper-parameters and iteration state at the level start.
@@ -184,11 +213,13 @@ LevelState start_level(const RunParameters& p, RunSetup& s, HyperParameters& h, 
   compute_derivatives(p, s, level);
   reset_weights(p, s, level);
   reset_level_state(p, h, level);
+  level.noData = !level_has_data(p, s, resol);
   return level;
 }
 
 void iterate_level(const RunParameters& p, RunSetup& s, HyperParameters& h, LevelState& level,
                    const RunDisplay& display) {
+  if (level.noData) return;
   const int l = level.resol;
   const CImg<double> Z(s.pyrXinc[l].width(), s.pyrXinc[l].height(), 2, 1, 0.0);
   while (!level.conv && level.count < level.cap) {
@@ -235,5 +266,22 @@ void project_to_finer_level(RunSetup& s, int resol) {
     FillChannel(s.pyrXtil[l - 1], s.pyrTmp[l - 1], k);
   }
   s.pyrTmp[l - 1] = s.pyrImdt[l - 1];
-  Recal_spline(s.pyrImdt[l - 1], s.pyrTmp[l - 1], s.pyrXtil[l - 1], 3);
+  Recal_spline(s.pyrImdt[l - 1], s.pyrTmp[l - 1], s.pyrXtil[l - 1], 3, OutsideTarget::Invalid);
+}
+
+bool run_levels(const RunParameters& p, RunSetup& s, const RunDisplay& display) {
+  HyperParameters h = initial_hyperparameters(p);
+  bool finestSolveFailed = false;
+  for (int resol = p.nb_resol - 1; resol >= 0; --resol) {
+    LevelState level = start_level(p, s, h, resol);
+    iterate_level(p, s, h, level, display);
+    show_level_end(s, level, display);
+    if (resol == 0) {
+      write_outputs(p, s, level.reg_out, display);
+      finestSolveFailed = level.solveFailed;
+    } else {
+      project_to_finer_level(s, resol);
+    }
+  }
+  return finestSolveFailed;
 }

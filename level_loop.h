@@ -46,6 +46,9 @@ struct LevelState {
   // Consecutive iterations in which no attempted estimate was adopted
   // (0 in a new LevelState, that is at every level start).
   int barrenIterations = 0;
+  // No pixel of the level has a data term: the level is skipped (its
+  // increment stays 0, the hyper-parameters keep their level-start values).
+  bool noData = false;
 };
 
 // Iteration cap of level resol: maxItCount * 100^-resol truncated towards
@@ -62,7 +65,10 @@ bool level_converged(const RunParameters& p, const HyperParameters& h, int resol
 // invalid samples filled, when they hold any), data weights (1 with a zero
 // border, the padding zeroed at level 0, and 0 wherever the data term reads
 // an invalid sample), zero increment, smoothness weights 1, and the resets
-// of the hyper-parameters and of the iteration.
+// of the hyper-parameters and of the iteration. A level where no pixel
+// keeps a data term is marked noData and says so on standard output; at the
+// finest level that ends the run (exit status 1, the counts of what
+// excluded the pixels on standard error).
 LevelState start_level(const RunParameters& p, RunSetup& s, HyperParameters& h, int resol);
 
 // The iteration of the level: data weights (kept at 0 where the level
@@ -70,6 +76,7 @@ LevelState start_level(const RunParameters& p, RunSetup& s, HyperParameters& h, 
 // passes, hyper-parameter step, convergence test, progress line, evidence
 // step; runs at least once, until convergence, the cap, the evidence rule or
 // the third iteration in a row in which no estimate could be adopted.
+// Nothing for a level without data.
 void iterate_level(const RunParameters& p, RunSetup& s, HyperParameters& h, LevelState& level,
                    const RunDisplay& display);
 
@@ -79,8 +86,16 @@ void show_level_end(const RunSetup& s, const LevelState& level, const RunDisplay
 
 // Projection from level resol > 0 to resol - 1: the next linearisation point
 // is the total flow doubled and upsampled by splines, and the next level's
-// image 2 is re-warped by it.
+// image 2 is re-warped by it; a pixel whose target lies outside the level's
+// image becomes an invalid sample of it, as does one whose target lies in
+// the padding.
 void project_to_finer_level(RunSetup& s, int resol);
+
+// The levels from the coarsest to the finest: the start and the iteration
+// of each, its display, then at level 0 the outputs and above it the
+// projection to the next finer level. Returns whether the last level solve
+// of the finest level failed.
+bool run_levels(const RunParameters& p, RunSetup& s, const RunDisplay& display);
 
 // The banner that opens a level: 64 '*', "Resolution: <l>", 64 '*'.
 void print_level_banner(int resol);

@@ -6,6 +6,7 @@
 #include <iostream>
 #include <utility>
 
+#include "image_derivatives.h"
 #include "image_utils.h"
 #include "invalid_samples.h"
 #include "operators.h"
@@ -111,8 +112,20 @@ void pad_tiles(RunParameters& p, const CImg<double>& imOrig, const CImg<double>&
             << p.dx << " " << p.dy << std::endl;
   s.im = expand(imOrig, p.nb_resol);
   s.imdt = expand(imdtOrig, p.nb_resol);
+  mark_padding_invalid(s.im, p.dxOrig, p.dyOrig);
+  mark_padding_invalid(s.imdt, p.dxOrig, p.dyOrig);
   display.show(s.im, "image 1");
   display.show(s.imdt, "image 2");
+}
+
+// Image 1's own invalid samples (and the padding) with the frame may
+// leave no pixel of the finest level a data term, whatever the flow.
+void refuse_without_data(const RunParameters& p, const RunSetup& s) {
+  const float width =
+      blurWidth(static_cast<float>(p.sigBlur), s.im.width(), s.im.height(), s.im.depth());
+  const DataExclusionCounts counts = count_data_exclusions(
+      s.im, CImg<double>(), derivative_reach(width), p.offEdge, p.dxOrig, p.dyOrig);
+  if (counts.kept() == 0) refuse(no_data_message(counts, p.dxOrig, p.dyOrig, true));
 }
 
 // Level l + 1 of a pyramid from level l: the 5-tap kernel along x, then
@@ -247,6 +260,7 @@ RunSetup run_setup(RunParameters& p, const RunDisplay& display) {
   CImg<double> imOrig, imdtOrig;
   load_tiles(p, s.fileIm, imOrig, imdtOrig);
   pad_tiles(p, imOrig, imdtOrig, s, display);
+  refuse_without_data(p, s);
   build_pyramids(p, s, display);
   set_first_linearisation_point(p, s);
   return s;
