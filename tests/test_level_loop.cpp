@@ -1,0 +1,114 @@
+// Whole runs of the coarse-to-fine loop inside the test process, with the
+// probe seeds drawn from a fixed clock, so that estimated runs repeat to the
+// bit: a tile that needs no padding and sends no warp target outside
+// image 2 keeps the motion file it had before the padding and such targets
+// became invalid samples.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "denormals.h"
+#include "display_hooks.h"
+#include "level_loop.h"
+#include "probe_clock.h"
+#include "program_run.h"
+#include "run_parameters.h"
+#include "run_setup.h"
+
+using namespace velmora_test;
+
+namespace {
+
+// A smooth texture seen through a zoom about the image centre: image 2 at p
+// shows image 1 at c + (p - c) / (1 - shrink), so the flow of image 1 is
+// -shrink (x - c), pointing inwards everywhere (0.95 px at the sides of a
+// 64-pixel image for shrink 0.03): no warp target leaves image 2.
+Grey zoomed_texture(int w, int h, double shrink, unsigned seed) {
+  std::mt19937 gen(seed);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  const double pi = std::acos(-1.0);
+  const int waves = 8;
+  std::vector<double> kx(waves), ky(waves), phase(waves);
+  for (int k = 0; k < waves; ++k) {
+    const double lambda = 14.0 + 18.0 * unit(gen), theta = 2.0 * pi * unit(gen);
+    kx[k] = 2.0 * pi / lambda * std::cos(theta);
+    ky[k] = 2.0 * pi / lambda * std::sin(theta);
+    phase[k] = 2.0 * pi * unit(gen);
+  }
+  const double cx = (w - 1) / 2.0, cy = (h - 1) / 2.0;
+  Grey g;
+  g.width = w;
+  g.height = h;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const double X = cx + (x - cx) / (1.0 - shrink), Y = cy + (y - cy) / (1.0 - shrink);
+      double s = 0.0;
+      for (int k = 0; k < waves; ++k) s += std::cos(kx[k] * X + ky[k] * Y + phase[k]);
+      g.v.push_back(480.0 + 160.0 * s / std::sqrt(2.0 * waves));
+    }
+  return g;
+}
+
+// Runs the program's set-up and levels on args in a child process (fresh
+// generator state, denormals flushed as at the program's start, probe seeds
+// from the clock fixed at t) and returns the md5 of the motion file it
+// writes, or "" when the child failed.
+std::string md5_of_run(const ScratchDir& dir, const std::vector<std::string>& args,
+                       std::time_t t) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    flush_denormals_to_zero();
+    const probe_test::FixedClock clock(t);
+    std::vector<const char*> argv = {"Velmora"};
+    for (const std::string& a : args) argv.push_back(a.c_str());
+    if (!std::freopen("/dev/null", "w", stdout)) ::_exit(3);
+    RunParameters p = read_run_parameters(static_cast<int>(argv.size()), argv.data());
+    const RunDisplay display;
+    RunSetup s = run_setup(p, display);
+    run_levels(p, s, display);
+    std::fflush(stdout);
+    ::_exit(0);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return "";
+  const RunResult md5 = run_command(dir.path(), {"md5sum", dir / "UV_HS.motion"}, "md5");
+  return md5.status == 0 ? md5.out.substr(0, 32) : "";
+}
+
+}  // namespace
+
+// A 64 x 64 zoom pair, three levels (no padding, every flow pointing
+// inwards), with the default options and with alpha and beta estimated:
+// the motion files are those of the program before the padding and the
+// targets outside image 2 were made invalid samples, to the bit.
+TEST(LevelLoop, UnpaddedRunsWithoutOutsideTargetsKeepTheirBits) {
+  ScratchDir dir("level_loop_bits");
+  const int W = 64, H = 64;
+  write_pgm(dir / "a.pgm", zoomed_texture(W, H, 0.0, 5), 1023);
+  write_pgm(dir / "b.pgm", zoomed_texture(W, H, 0.03, 5), 1023);
+  write_list(dir / "list", dir / "a.pgm", dir / "b.pgm", dir / "");
+  const std::vector<std::string> tile = {"-inPath", dir / "list", "-dx", "64", "-dy", "64",
+                                         "-Dx", "64", "-Dy", "64"};
+  std::vector<std::string> estimated = tile;
+  estimated.insert(estimated.end(),
+                   {"-sigmaAlphaEstim", "true", "-sigmaBetaEstim", "true", "-nbItTrace", "8"});
+  const struct {
+    const char* name;
+    std::vector<std::string> args;
+    const char* md5;
+  } cases[] = {
+      {"default", tile, "e2cb1216b32523177c6c05157fd40727"},
+      {"estimated", estimated, "6140cedfbba9955d91f41c5c5ad17e4d"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(md5_of_run(dir, c.args, 1700000000), c.md5);
+  }
+}
