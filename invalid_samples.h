@@ -15,13 +15,8 @@
 #include <string>
 
 #include "CImg.h"
+#include "invalid_marker.h"
 
-// Magnitude from which a sample is invalid.
-constexpr double kInvalidMagnitude = 1022.0;
-
-// The value written for a sample that holds no measurement: the padding
-// beyond the tile, a warp target outside image 2.
-constexpr double kInvalidMarker = 1023.0;
 
 // A NaN is no measurement either.
 template <typename T>

@@ -22,8 +22,6 @@ const int kMaxUpsampledSide = 16383;
 // Largest float magnitude below the invalid-sample marker's, the bound of a
 // valid warped value.
 const float kLargestValid = std::nextafter(static_cast<float>(kInvalidMagnitude), 0.0f);
-// Marker of a pixel whose target lies outside the image, when asked for.
-const float kOutsideMarker = 1023.0f;
 
 [[noreturn]] void fail(const char* function, const char* what, int w, int h) {
   std::fprintf(stderr, "%s: %s (%d x %d)\n", function, what, w, h);
@@ -180,7 +178,7 @@ void Recal_spline(CImg<double>& out, const CImg<double>& in, const CImg<double>&
       float value;
       if (outside == OutsideTarget::Invalid &&
           (x < 0 || x > nb_col - 1 || y < 0 || y > nb_lig - 1)) {
-        value = kOutsideMarker;
+        value = static_cast<float>(kInvalidMarker);
       } else if (!blockInside) {
         value = sample(I_u, I_v);
       } else if (!blockValid) {

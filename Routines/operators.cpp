@@ -9,6 +9,7 @@
 #include "CImg.h"
 #include "cimg_sum.h"
 #include "fast_square.h"
+#include "invalid_marker.h"
 
 using cimg_library::CImg;
 using cimg_library::CImgList;
@@ -140,13 +141,13 @@ struct SparseState {
 // positive tap saw a marker; where some did, the mean over the valid taps
 // (their sum divided by their weight, scaled by the kernel's sum
 // kernelSum so that it matches the unmarked sum) when those taps carry at
-// least half of the kernel's weight, else a marker (-1023 when a negative
+// least half of the kernel's weight, else a marker (negative when a negative
 // marker was seen, unless only positive ones count). Scattered markers are
 // thus bridged, and only pixels that see mostly markers stay invalid.
 double sparseOutput(const SparseState& s, double kernelSum) {
   if (!(s.skipped > 0.0)) return s.a;
   if (s.valid > 0.0 && s.valid >= 0.5 * kernelSum) return s.a / s.valid * kernelSum;
-  return s.negative ? -1023.0 : 1023.0;
+  return s.negative ? -kInvalidMarker : kInvalidMarker;
 }
 
 }  // namespace
@@ -199,8 +200,8 @@ CImg<double> Filtre_2D_sparse(const CImg<double>& b, const CImg<double>& filtre)
   return correlate<SparseState>(
       b, filtre, false,
       [](SparseState& s, double v, double f) {
-        if (v <= -1022.0) s.negative = true;
-        if (std::fabs(v) >= 1022.0) {
+        if (v <= -kInvalidMagnitude) s.negative = true;
+        if (std::fabs(v) >= kInvalidMagnitude) {
           s.skipped += f;
         } else {
           s.a += v * f;
@@ -218,7 +219,7 @@ CImg<double> Filtre_2D_sparse(const CImg<double>& b, const CImg<double>& filtre,
   return correlate<SparseState>(
       b, filtre, true,
       [](SparseState& s, double v, double f) {
-        if (v >= 1022.0) {
+        if (v >= kInvalidMagnitude) {
           s.skipped += f;
         } else {
           s.a += v * f;
