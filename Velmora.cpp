@@ -26,8 +26,9 @@ namespace {
 // The library handles the events of every window in one thread, started
 // with the first window, and a new thread inherits the signal mask of the
 // thread that starts it. The first window (closed, never shown) is opened
-// with SIGINT, SIGTERM and SIGHUP held, so the event thread never takes
-// them: they reach the main thread, whose handler removes the temporary
+// with the signals that end the process held (SignalsHeld: SIGINT, SIGTERM,
+// SIGHUP, SIGPIPE, ...), so the event thread never takes one sent to the
+// process: it reaches the main thread, whose handler removes the temporary
 // file of an output being written.
 void start_event_thread_without_signals() {
   static bool started = false;

@@ -22,13 +22,13 @@ mode_t creation_mask() {
   return mask;
 }
 
-// Temporary files that exist right now, for the handler of SIGINT, SIGTERM
-// and SIGHUP, which removes them before the program ends. The handler reads
-// only `active` (lock free) and the path behind it, which is written before
-// `active` is set and left alone until it is cleared; it calls only
-// async-signal-safe functions. Outputs are written one at a time; a few
-// slots cover nested writers, and a temporary file that finds none is
-// simply not removed by a signal.
+// Temporary files that exist right now, for the handler of the signals
+// that end the process, which removes them before the program ends. The
+// handler reads only `active` (lock free) and the path behind it, which is
+// written before `active` is set and left alone until it is cleared; it
+// calls only async-signal-safe functions. Outputs are written one at a
+// time; a few slots cover nested writers, and a temporary file that finds
+// none is simply not removed by a signal.
 constexpr int kTempSlots = 4;
 struct TempSlot {
   std::atomic<bool> active{false};
@@ -40,14 +40,40 @@ TempSlot temp_slots[kTempSlots];
 std::mutex slots_mutex;
 int claimed_slots = 0;
 
-constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
-constexpr int kSignalCount = sizeof kCleanupSignals / sizeof kCleanupSignals[0];
-struct sigaction previous_action[kSignalCount];
-bool handler_installed[kSignalCount] = {};
+// The signals whose default action ends the process, with or without a
+// core dump (signal(7)); SIGKILL ends it too but cannot be caught.
+constexpr int kEndingSignals[] = {
+    SIGHUP,  SIGINT,  SIGQUIT, SIGILL,    SIGTRAP,   SIGABRT, SIGBUS,  SIGFPE,
+    SIGUSR1, SIGSEGV, SIGUSR2, SIGPIPE,   SIGALRM,   SIGTERM, SIGSTKFLT,
+    SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGIO,     SIGPWR,  SIGSYS};
+
+// The signals the handler takes and SignalsHeld holds: those above and the
+// real-time signals from SIGRTMIN to SIGRTMAX, which end the process too.
+// The C library keeps the real-time signals below SIGRTMIN for its threads
+// (cancellation, set-id calls) and sets SIGRTMIN above them, at run time:
+// those are never touched.
+const sigset_t& handled_signals() {
+  static const sigset_t set = [] {
+    sigset_t s;
+    sigemptyset(&s);
+    for (int sig : kEndingSignals) sigaddset(&s, sig);
+    for (int sig = SIGRTMIN; sig <= SIGRTMAX; ++sig) sigaddset(&s, sig);
+    return s;
+  }();
+  return set;
+}
+
+// The dispositions found when the handler was installed, by signal number.
+struct sigaction previous_action[NSIG];
+bool handler_installed[NSIG] = {};
 
 // Removes the temporary files, then ends the process by the signal itself
 // (its default action, raised again), so that a calling shell or program
 // sees that the run was interrupted rather than ended with some status.
+// The signal stays blocked until the default action is back, and is then
+// delivered before the handler could return: a fault (SIGSEGV, SIGBUS,
+// SIGFPE, SIGILL) ends the process here rather than run its instruction
+// again.
 extern "C" void remove_temporaries_and_die(int sig) {
   for (TempSlot& slot : temp_slots)
     if (slot.active.load()) ::unlink(slot.path);
@@ -61,27 +87,30 @@ extern "C" void remove_temporaries_and_die(int sig) {
 }
 
 // Installed only over the default disposition: an ignored signal stays
-// ignored (a background job started by a shell ignores SIGINT), and a
-// handler someone else installed stays in charge.
+// ignored (a background job started by a shell ignores SIGINT, a caller
+// may ignore SIGPIPE or SIGXFSZ, and a write then fails with an error),
+// and a handler someone else installed (a sanitizer's SIGSEGV handler)
+// stays in charge. While the handler runs, every handled signal waits.
 void install_handler() {
+  const sigset_t& handled = handled_signals();
   struct sigaction ours;
   std::memset(&ours, 0, sizeof ours);
   ours.sa_handler = remove_temporaries_and_die;
-  sigemptyset(&ours.sa_mask);
-  for (int sig : kCleanupSignals) sigaddset(&ours.sa_mask, sig);
-  for (int i = 0; i < kSignalCount; ++i) {
-    handler_installed[i] = false;
-    if (::sigaction(kCleanupSignals[i], nullptr, &previous_action[i]) != 0) continue;
-    if ((previous_action[i].sa_flags & SA_SIGINFO) || previous_action[i].sa_handler != SIG_DFL)
+  ours.sa_mask = handled;
+  for (int sig = 1; sig < NSIG; ++sig) {
+    handler_installed[sig] = false;
+    if (sigismember(&handled, sig) != 1) continue;
+    if (::sigaction(sig, nullptr, &previous_action[sig]) != 0) continue;
+    if ((previous_action[sig].sa_flags & SA_SIGINFO) || previous_action[sig].sa_handler != SIG_DFL)
       continue;
-    handler_installed[i] = ::sigaction(kCleanupSignals[i], &ours, nullptr) == 0;
+    handler_installed[sig] = ::sigaction(sig, &ours, nullptr) == 0;
   }
 }
 
 void restore_handler() {
-  for (int i = 0; i < kSignalCount; ++i) {
-    if (handler_installed[i]) ::sigaction(kCleanupSignals[i], &previous_action[i], nullptr);
-    handler_installed[i] = false;
+  for (int sig = 1; sig < NSIG; ++sig) {
+    if (handler_installed[sig]) ::sigaction(sig, &previous_action[sig], nullptr);
+    handler_installed[sig] = false;
   }
 }
 
@@ -117,12 +146,7 @@ void release_slot(int i) {
 
 }  // namespace
 
-SignalsHeld::SignalsHeld() {
-  sigset_t set;
-  sigemptyset(&set);
-  for (int sig : kCleanupSignals) sigaddset(&set, sig);
-  ::pthread_sigmask(SIG_BLOCK, &set, &old_);
-}
+SignalsHeld::SignalsHeld() { ::pthread_sigmask(SIG_BLOCK, &handled_signals(), &old_); }
 
 SignalsHeld::~SignalsHeld() { ::pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
 

@@ -5,12 +5,16 @@
 // A final name that is a symbolic link to a file is replaced at the link's
 // target; one that names an existing file other than a regular one (a
 // device, a pipe) is written to directly, as it cannot be replaced.
-// While a temporary file exists, SIGINT, SIGTERM and SIGHUP (when their
-// disposition is the default one) remove it, then end the program by that
-// signal (its default action), as they would without a temporary file; the
-// previous dispositions are put back when no temporary file is left. The
-// handler must run in the thread that writes: a thread the program starts
-// for other work (a window's event thread) keeps these signals blocked.
+// While a temporary file exists, every signal whose default action ends
+// the process (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGXFSZ, SIGSEGV,
+// SIGABRT, the real-time signals, ...: all but SIGKILL, which cannot be
+// caught), when its disposition is the default one, removes it, then ends
+// the program by that signal (its default action), as it would without a
+// temporary file; an ignored signal stays ignored and another handler stays
+// in charge. The previous dispositions are put back when no temporary file
+// is left. A signal sent to the process must reach the thread that writes:
+// a thread the program starts for other work (a window's event thread)
+// keeps these signals blocked.
 #ifndef VELMORA_OUTPUT_FILE_H
 #define VELMORA_OUTPUT_FILE_H
 
@@ -56,8 +60,10 @@ class OutputFile {
   int slot_ = -1;  // where the signal handler finds temp_ (-1: not there)
 };
 
-// Holds SIGINT, SIGTERM and SIGHUP back in the calling thread for its
-// lifetime (a signal that arrives meanwhile is delivered when it ends).
+// Holds back, in the calling thread and for its lifetime, the signals
+// output files catch (above): one that arrives meanwhile is delivered when
+// it ends; a fault of the thread itself (SIGSEGV, SIGBUS) still ends the
+// process at once, by the signal's default action.
 // Output files use it so that a temporary file is never created, renamed
 // or removed unseen by the handler; a thread created meanwhile starts with
 // these signals blocked and keeps them so.
