@@ -447,8 +447,7 @@ TEST(InputImagesDeathTest, ConverterFromPathOnly) {
     EXPECT_FALSE(fs::exists(marker)) << "a program of the working folder was run";
     fs::remove(marker);
   }
-  EXPECT_EQ(find_converter("convert").empty(), users.empty() || !real_convert);
-  if (!find_converter("convert").empty()) {
+  if (real_convert) {
     EXPECT_EQ(find_converter("convert")[0], '/');
   }
 }
