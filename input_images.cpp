@@ -1,6 +1,7 @@
 #include "input_images.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -11,7 +12,11 @@
 #include <sstream>
 #include <vector>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using cimg_library::CImg;
@@ -24,8 +29,8 @@ namespace {
   std::exit(1);
 }
 
-std::string about(const char* path, const std::string& text) {
-  return std::string("The image ") + path + " " + text;
+std::string about(const std::string& path, const std::string& text) {
+  return "The image " + path + " " + text;
 }
 
 // The PNM type of a file (1 to 6 for the magic numbers P1 to P6), 0 for a
@@ -71,7 +76,7 @@ bool parse_count(const std::string& text, unsigned long cap, unsigned long& valu
   return true;
 }
 
-std::string above_maximum(const char* path, unsigned long v, unsigned long maxval) {
+std::string above_maximum(const std::string& path, unsigned long v, unsigned long maxval) {
   return about(path, "has a sample of " +
                          (v > 65535 ? std::string("more than 65535") : std::to_string(v)) +
                          ", above the maximum value " + std::to_string(maxval) + " of its header.");
@@ -91,7 +96,7 @@ unsigned long long bytes_left(std::istream& in) {
 // Raster of a binary file: W x H x channels samples of one byte (maximum
 // value below 256) or two (most significant first), or a packed bitmap.
 // grey receives channel 0.
-std::string read_binary_raster(std::istream& in, const char* path, int type, unsigned long W,
+std::string read_binary_raster(std::istream& in, const std::string& path, int type, unsigned long W,
                                unsigned long H, unsigned long channels, unsigned long maxval,
                                std::vector<std::uint16_t>& grey) {
   const unsigned long long count = static_cast<unsigned long long>(W) * H * channels;
@@ -125,7 +130,7 @@ std::string read_binary_raster(std::istream& in, const char* path, int type, uns
 // Raster of a text file: W x H x channels decimal samples separated by
 // white space (a bitmap's digits may also follow each other without any).
 // grey receives channel 0.
-std::string read_text_raster(std::istream& in, const char* path, int type, unsigned long W,
+std::string read_text_raster(std::istream& in, const std::string& path, int type, unsigned long W,
                              unsigned long H, unsigned long channels, unsigned long maxval,
                              std::vector<std::uint16_t>& grey) {
   const unsigned long long count = static_cast<unsigned long long>(W) * H * channels;
@@ -171,46 +176,13 @@ std::string read_text_raster(std::istream& in, const char* path, int type, unsig
   return "";
 }
 
-// Whether the library can be given path as the converter: it puts the path
-// into a shell command without quotes, so only characters the shell takes
-// literally, and it keeps at most 1023 bytes of it (a shorter limit leaves
-// room for the file name in its 1024-byte command).
-bool usable_converter_path(const std::string& path) {
-  for (const char ch : path)
-    if (!std::isalnum(static_cast<unsigned char>(ch)) && !std::strchr("/._+-,@%=", ch))
-      return false;
-  return !path.empty() && path.size() <= 255;
-}
-
-}  // namespace
-
-std::string find_converter(const char* name) {
-  const char* const path = std::getenv("PATH");
-  if (!path) return "";
-  std::string folders(path);
-  std::size_t start = 0;
-  while (start <= folders.size()) {
-    std::size_t end = folders.find(':', start);
-    if (end == std::string::npos) end = folders.size();
-    const std::string folder = folders.substr(start, end - start);
-    start = end + 1;
-    // An empty or relative entry names the working folder or one below it.
-    if (folder.empty() || folder[0] != '/') continue;
-    const std::string candidate = folder + (folder.back() == '/' ? "" : "/") + name;
-    struct stat st;
-    if (::stat(candidate.c_str(), &st) != 0 || !S_ISREG(st.st_mode) ||
-        ::access(candidate.c_str(), X_OK) != 0)
-      continue;
-    if (usable_converter_path(candidate)) return candidate;
-  }
-  return "";
-}
-
-std::string read_pnm_grey(const char* path, CImg<double>& image) {
-  const int type = pnm_type(path);
-  if (type == 0) return about(path, "is not a PNM file.");
-  std::ifstream in(path, std::ios::binary);
-  in.seekg(2);
+// Reads a PNM image from in (see read_pnm_grey); path names the image in
+// the messages.
+std::string read_pnm(std::istream& in, const std::string& path, CImg<double>& image) {
+  char magic[2] = {0, 0};
+  if (!in.read(magic, 2) || magic[0] != 'P' || magic[1] < '1' || magic[1] > '6')
+    return about(path, "is not a PNM file.");
+  const int type = magic[1] - '0';
   const bool bitmap = type == 1 || type == 4;
   const unsigned long channels = (type == 3 || type == 6) ? 3 : 1;
   const std::string bad = about(path, "has an unreadable PNM header.");
@@ -220,7 +192,7 @@ std::string read_pnm_grey(const char* path, CImg<double>& image) {
   if (!pnm_token(in, token) || !parse_count(token, kMaxImageSide, H)) return bad;
   if (W > static_cast<unsigned long>(kMaxImageSide) ||
       H > static_cast<unsigned long>(kMaxImageSide))
-    return std::string("Refused: the image ") + path + " is larger than " +
+    return "Refused: the image " + path + " is larger than " +
            std::to_string(kMaxImageSide) + " pixels per side; images are limited to " +
            std::to_string(kMaxImageSide) + " pixels per side.";
   if (!bitmap) {
@@ -239,6 +211,141 @@ std::string read_pnm_grey(const char* path, CImg<double>& image) {
   for (std::size_t k = 0; k < grey.size(); ++k)
     image[k] = bitmap ? (grey[k] ? 0.0 : 255.0) : static_cast<double>(grey[k]);
   return "";
+}
+
+// The argument that names path to the converter: a relative name starts
+// with "./", so that it cannot be read as an option ("-x.png"), a list
+// file ("@x"), a command ("|x") or a format prefix ("png:x"). ImageMagick
+// reads a name that exists as a file as it is, even when it ends with a
+// frame or crop suffix ("x[0]") or holds wildcards.
+std::string converter_argument(const char* path) {
+  return path[0] == '/' ? std::string(path) : "./" + std::string(path);
+}
+
+// Runs converter on path with an argument vector (no shell): the command
+// the image library ran, "convert [-density 400x400] <file> pnm:-", with
+// the density kept for PDF files. Its standard output, the image as PNM,
+// is read into pnm; its standard input is /dev/null and its standard error
+// is ours. The converter gets no descriptor of ours but 0 to 2, and is
+// waited for whatever happens. "" when it exited with status 0, else a
+// one-line message naming path.
+std::string run_converter(const std::string& converter, const char* path, std::ostream& pnm) {
+  std::vector<std::string> args = {converter};
+  if (!cimg_library::cimg::strcasecmp(cimg_library::cimg::split_filename(path), "pdf")) {
+    args.push_back("-density");
+    args.push_back("400x400");
+  }
+  args.push_back(converter_argument(path));
+  args.push_back("pnm:-");
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(&a[0]);
+  argv.push_back(nullptr);
+
+  const std::string failed = about(path, "could not be converted: " + converter + " ");
+  int out[2];
+  if (::pipe2(out, O_CLOEXEC) != 0)
+    return failed + "could not be given a pipe (" + std::strerror(errno) + ").";
+  posix_spawn_file_actions_t actions;
+  ::posix_spawn_file_actions_init(&actions);
+  ::posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+  ::posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+#endif
+  // No signal blocked, and SIGPIPE at its default even if we ignore it.
+  posix_spawnattr_t attributes;
+  ::posix_spawnattr_init(&attributes);
+  sigset_t signals;
+  sigemptyset(&signals);
+  ::posix_spawnattr_setsigmask(&attributes, &signals);
+  sigaddset(&signals, SIGPIPE);
+  ::posix_spawnattr_setsigdefault(&attributes, &signals);
+  ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  std::cout.flush();  // our lines before whatever the converter prints
+  std::fflush(stdout);
+  pid_t pid = 0;
+  const int spawned =
+      ::posix_spawn(&pid, converter.c_str(), &actions, &attributes, argv.data(), environ);
+  ::posix_spawnattr_destroy(&attributes);
+  ::posix_spawn_file_actions_destroy(&actions);
+  ::close(out[1]);
+  if (spawned != 0) {
+    ::close(out[0]);
+    return failed + "could not be started (" + std::strerror(spawned) + ").";
+  }
+
+  // We only read: a converter that ends early gives the end of the data.
+  // When we stop early (a read error, no memory left for the data), the
+  // converter meets a closed pipe and ends.
+  int read_error = 0;
+  std::vector<char> chunk(1 << 16);
+  while (read_error == 0) {
+    const ssize_t n = ::read(out[0], chunk.data(), chunk.size());
+    if (n > 0) {
+      if (!pnm.write(chunk.data(), n)) read_error = ENOMEM;
+    } else if (n == 0) {
+      break;
+    } else if (errno != EINTR) {
+      read_error = errno;
+    }
+  }
+  ::close(out[0]);
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0)
+    if (errno != EINTR) return failed + "could not be waited for (" + std::strerror(errno) + ").";
+  if (read_error != 0)
+    return failed + "gave output that could not be read (" + std::strerror(read_error) + ").";
+  if (WIFSIGNALED(status))
+    return failed + "was ended by signal " + std::to_string(WTERMSIG(status)) + " (" +
+           strsignal(WTERMSIG(status)) + ").";
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    return failed + "exited with status " + std::to_string(WEXITSTATUS(status)) + ".";
+  return "";
+}
+
+// An image of a format other than PNM, read through the converter on PATH.
+CImg<double> load_converted(const char* path) {
+  const std::string converter = find_converter("convert");
+  if (converter.empty())
+    refuse(about(path,
+                 "is not a PNM file, and the converter \"convert\" (ImageMagick) that reads "
+                 "other formats was not found on PATH."));
+  std::stringstream pnm(std::ios::in | std::ios::out | std::ios::binary);
+  const std::string failed = run_converter(converter, path, pnm);
+  if (!failed.empty()) refuse(failed);
+  CImg<double> img;
+  const std::string unread =
+      read_pnm(pnm, std::string(path) + " (converted to PNM by " + converter + ")", img);
+  if (!unread.empty()) refuse(unread);
+  return img;
+}
+
+}  // namespace
+
+std::string find_converter(const char* name) {
+  const char* const path = std::getenv("PATH");
+  if (!path) return "";
+  std::string folders(path);
+  std::size_t start = 0;
+  while (start <= folders.size()) {
+    std::size_t end = folders.find(':', start);
+    if (end == std::string::npos) end = folders.size();
+    const std::string folder = folders.substr(start, end - start);
+    start = end + 1;
+    // An empty or relative entry names the working folder or one below it.
+    if (folder.empty() || folder[0] != '/') continue;
+    const std::string candidate = folder + (folder.back() == '/' ? "" : "/") + name;
+    struct stat st;
+    if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+        ::access(candidate.c_str(), X_OK) == 0)
+      return candidate;
+  }
+  return "";
+}
+
+std::string read_pnm_grey(const char* path, CImg<double>& image) {
+  std::ifstream in(path, std::ios::binary);
+  return read_pnm(in, path, image);
 }
 
 std::string check_samples(const char* path, const CImg<double>& image) {
@@ -267,6 +374,18 @@ std::string check_samples(const char* path, const CImg<double>& image) {
 }
 
 CImg<double> load_grey_image(const char* path) {
+  // A missing file, or one that cannot be read, is named before its format
+  // is looked at.
+  int error = 0;
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  struct stat st;
+  if (fd < 0 || ::fstat(fd, &st) != 0)
+    error = errno;
+  else if (S_ISDIR(st.st_mode))
+    error = EISDIR;
+  if (fd >= 0) ::close(fd);
+  if (error != 0)
+    refuse(about(path, std::string("could not be opened (") + std::strerror(error) + ")."));
   CImg<double> img;
   if (pnm_type(path) != 0) {
     // Our own reader: the converter would lower about half of all 10-bit
@@ -274,22 +393,8 @@ CImg<double> load_grey_image(const char* path) {
     const std::string failed = read_pnm_grey(path, img);
     if (!failed.empty()) refuse(failed);
   } else {
-    // The library's own search for the converter tries ./magick and
-    // ./convert in the working folder first; it is given the one on PATH.
-    cimg_library::cimg::fclose(cimg_library::cimg::fopen(path, "rb"));  // a missing file
-    const std::string convert = find_converter("convert");
-    if (convert.empty())
-      refuse(about(path,
-                   "is not a PNM file, and the converter \"convert\" (ImageMagick) that reads "
-                   "other formats was not found on PATH."));
-    cimg_library::cimg::imagemagick_path(convert.c_str());
-    img.load_imagemagick_external(path);
-    img = img.get_slice(0).get_channels(0, 0);
+    img = load_converted(path);
   }
-  if (img.width() > kMaxImageSide || img.height() > kMaxImageSide)
-    refuse(std::string("Refused: the image ") + path + " is " + std::to_string(img.width()) +
-           " x " + std::to_string(img.height()) + "; images are limited to " +
-           std::to_string(kMaxImageSide) + " pixels per side.");
   const std::string samples = check_samples(path, img);
   if (!samples.empty()) refuse(samples);
   return img;

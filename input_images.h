@@ -1,8 +1,9 @@
 // Input images of a run: grey images loaded from PNM files by a reader of
 // our own (exact 8- and 16-bit samples, every header the format allows) or
-// from any other format through the image library's external converter, and
-// the checks that make them fit the program: at most kMaxImageSide pixels
-// per side and samples from 0 to kMaxSample.
+// from any other format through ImageMagick's convert, run by the program
+// itself (no shell) to turn the file into PNM on a pipe, and the checks
+// that make them fit the program: at most kMaxImageSide pixels per side and
+// samples from 0 to kMaxSample.
 #ifndef VELMORA_INPUT_IMAGES_H
 #define VELMORA_INPUT_IMAGES_H
 
@@ -18,23 +19,24 @@ constexpr int kMaxImageSide = 32767;
 // the program takes 8-bit and 10-bit images.
 constexpr double kMaxSample = 1023.0;
 
-// Loads a grey image: slice 0 and channel 0 of the file. Files that start
-// with a PNM magic number (P1 to P6) are read by read_pnm_grey; any other
-// format goes through ImageMagick's convert, the one find_converter finds
-// on PATH, run by the image library. A file refused by read_pnm_grey, a
-// file of another format when no convert is found, an image with a side
-// above kMaxImageSide, or a sample that is not a number from 0 to
-// kMaxSample ends the program with a message naming the file on standard
-// error and exit status 1. A file that cannot be opened, or that the
-// converter cannot read, ends in the image library's exception.
+// Loads a grey image: channel 0 of the file. Files that start with a PNM
+// magic number (P1 to P6) are read by read_pnm_grey. Any other format goes
+// through the convert that find_converter finds, run with an argument
+// vector ("convert <file> pnm:-", a relative file name given as "./<file>")
+// and its output read by the same PNM reader: the samples are those the
+// converter writes (8 or 16 bits), of the first frame of a file of several.
+// A file that cannot be opened, a file refused by the reader, a file of
+// another format when no convert is found or when the converter fails (it
+// exits with a status other than 0, is ended by a signal, or writes no
+// valid PNM), or a sample that is not a number from 0 to kMaxSample ends
+// the program with a one-line message naming the file on standard error and
+// exit status 1; the converter's own messages go to standard error before.
 cimg_library::CImg<double> load_grey_image(const char* path);
 
 // Absolute path of the first executable regular file called name in the
 // absolute folders of PATH; "" when there is none. Empty and relative
 // entries, which name the working folder or folders below it, are skipped,
-// so that files of the folder a run starts in are never executed; so is a
-// path longer than 255 bytes or with characters other than letters, digits
-// and /._+-,@%= (the library puts it into a shell command without quotes).
+// so that files of the folder a run starts in are never executed.
 std::string find_converter(const char* name);
 
 // Reads a PNM file (P1 to P6) into image: width x height, one channel (the
