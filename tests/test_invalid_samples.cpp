@@ -853,8 +853,8 @@ TEST(NoData, CoarseLevelsWithoutDataAreSkipped) {
   EXPECT_EQ(r.out.find("No pixel of level 4"), std::string::npos);
   EXPECT_LT(seconds, 60.0);
   const Field f = read_field(dir / "UV_HS.motion");
-  EXPECT_LT(region_error(f, u, v, [](int x, int y) { return x >= 8 && x < 56 && y >= 8 && y < 56; }),
-            0.05);
+  const auto inside = [](int x, int y) { return x >= 8 && x < 56 && y >= 8 && y < 56; };
+  EXPECT_LT(region_error(f, u, v, inside), 0.05);
 }
 
 }  // namespace
