@@ -176,6 +176,17 @@ std::string shown(double value) {
   return s.str();
 }
 
+// A float above `bound` as %g with 6 significant digits, or with more (up
+// to the 9 that tell any two floats apart) while the text would read as
+// `bound` or less: a value just past a bound shows that it is past it.
+std::string shown_above(float value, double bound) {
+  char text[32];
+  for (int digits = 6;; ++digits) {
+    std::snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(value));
+    if (digits >= 9 || !(std::strtod(text, nullptr) <= bound)) return text;
+  }
+}
+
 bool asks_for_help(int argc, const char* const* argv) {
   for (int k = 0; k < argc; ++k)
     if (is_help_flag(argv[k])) return true;
@@ -281,6 +292,38 @@ float finest_blur_width(const RunParameters& p) {
   };
   return blurWidth(static_cast<float>(p.sigBlur), side(tile.width), side(tile.height), 1);
 }
+
+namespace {
+
+// The negative -sigBlur down to which a tile whose padded largest side is
+// `largest` is accepted, as the refusal shows it: -100 kMaxSigBlur /
+// largest to 6 significant digits, rounded toward zero, then moved toward
+// zero by a unit of its last digit while its width in single precision
+// (finest_blur_width) is still above kMaxSigBlur. The value shown is
+// accepted.
+std::string sigblur_bound(const RunParameters& p, long long largest) {
+  const double exact = 100.0 * kMaxSigBlur / static_cast<double>(largest);
+  char text[32];
+  std::snprintf(text, sizeof text, "%.5e", exact);  // d.ddddde<exponent>
+  char* e = std::strchr(text, 'e');
+  const int exponent = std::atoi(e + 1);
+  *e = '\0';
+  const double mantissa = std::strtod(text, nullptr);
+  const auto magnitude = [exponent](long long digits) {
+    return shown(static_cast<double>(digits) * std::pow(10.0, exponent - 5));
+  };
+  long long digits = std::llround(mantissa * 1e5);
+  if (std::strtod(magnitude(digits).c_str(), nullptr) > exact) --digits;
+  RunParameters q = p;
+  for (; digits > 0; --digits) {
+    const std::string bound = "-" + magnitude(digits);
+    q.sigBlur = std::strtod(bound.c_str(), nullptr);
+    if (finest_blur_width(q) <= kMaxSigBlur) return bound;
+  }
+  return "0";
+}
+
+}  // namespace
 
 RunParameters read_run_parameters(int argc, const char* const* argv) {
   RunParameters p;
@@ -434,15 +477,16 @@ std::string check_run_parameters(const RunParameters& p, int argc, const char* c
     const float width = finest_blur_width(p);
     if (!(width <= kMaxSigBlur)) {
       const PaddedTile tile = padded_tile(p);
-      std::string what = "resolves to a smoothing width of " + shown(width) + " pixels, " +
-                         shown(-p.sigBlur) + " percent of " + std::to_string(tile.largest()) +
+      std::string what = "resolves to a smoothing width of " + shown_above(width, kMaxSigBlur) +
+                         " pixels, " + shown(-p.sigBlur) + " percent of " +
+                         std::to_string(tile.largest()) +
                          ", the largest side of the " + std::to_string(tile.width) + " x " +
                          std::to_string(tile.height) + " tile";
       if (tile.levels > 0)
         what += " padded for " + std::to_string(tile.levels) +
                 (tile.levels == 1 ? " level" : " levels");
-      what += "; on this tile -sigBlur goes down to about " +
-              shown(-100.0 * kMaxSigBlur / static_cast<double>(tile.largest())) + "; ";
+      what += "; on this tile -sigBlur goes down to about " + sigblur_bound(p, tile.largest()) +
+              "; ";
       return refuse_double("-sigBlur", p.sigBlur, what.c_str());
     }
   }

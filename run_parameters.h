@@ -102,7 +102,10 @@ constexpr int kMaxTraceProbes = 1000000;
 // -sigmaRegRobEstim is given with -normRegRob 0 (that joint update has a
 // Leclerc data step only); -sigBlur finite, at most kMaxSigBlur, and when
 // negative with a finest_blur_width of at most kMaxSigBlur (the message
-// shows that width); 1 to 7 levels (the value as given, before the
+// shows that width, with more than 6 digits when 6 would read as
+// kMaxSigBlur or less, and the smallest -sigBlur of 6 digits the tile
+// accepts, rounded toward zero);
+// 1 to 7 levels (the value as given, before the
 // single-level rule of -UVinit); -offEdeges at least 0 and less than half
 // the smaller tile side (checked at the place of -offEdeges: the value
 // refused is -offEdeges when it is negative, given in argv or not its
