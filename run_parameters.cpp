@@ -378,16 +378,22 @@ RunParameters read_run_parameters(int argc, const char* const* argv) {
 
   // An initial field is given at the finest resolution only. A level count
   // outside 1..7 is left as given, for the check to refuse.
-  if (p.UVinit && p.nb_resol >= 2 && p.nb_resol <= kMaxLevels) {
-    std::cout << "setting a single resolution level!" << std::endl;
-    p.nb_resol = 1;
-  }
+  const bool single_level = p.UVinit && p.nb_resol >= 2 && p.nb_resol <= kMaxLevels;
+  if (single_level) p.nb_resol = 1;
 
-  p.alphaInit = cimg_option("-alphaInit", p.alphaInit,
-                            "Horn & Schunck regularization coefficient initialization");
-  p.betaInit = cimg_option("-betaInit", p.betaInit,
-                           "Horn & Schunck data term variance inverse initialization");
-  p.display = bool_option("-display", argc, argv, p.display, "display mode");
+  // The options after -UVinit, read first without their usage lines: the
+  // command line is checked before the single-level line, which a refused
+  // one does not print, and which an accepted one prints where it always
+  // has, before those usage lines.
+  const auto read_last_options = [argc, argv, &p](bool with_usage) {
+    const auto help = [with_usage](const char* text) { return with_usage ? text : nullptr; };
+    p.alphaInit = cimg_option("-alphaInit", p.alphaInit,
+                              help("Horn & Schunck regularization coefficient initialization"));
+    p.betaInit = cimg_option("-betaInit", p.betaInit,
+                             help("Horn & Schunck data term variance inverse initialization"));
+    p.display = bool_option("-display", argc, argv, p.display, help("display mode"));
+  };
+  read_last_options(false);
 
   p.dxOrig = p.dx;
   p.dyOrig = p.dy;
@@ -397,6 +403,9 @@ RunParameters read_run_parameters(int argc, const char* const* argv) {
 
   std::string refused = check_arguments(argc, argv);
   if (refused.empty()) refused = check_run_parameters(p, argc, argv);
+  if (single_level && refused.empty())
+    std::cout << "setting a single resolution level!" << std::endl;
+  read_last_options(true);  // the same values, now with their usage lines
   if (!refused.empty()) {
     std::cout.flush();
     std::fprintf(stderr, "%s\n", refused.c_str());

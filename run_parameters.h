@@ -49,11 +49,12 @@ struct RunParameters {
 // Reads the options from argv in their fixed order (printing the usage text
 // on standard error when "-h", "-help" or "--help" is present, then going
 // on), applies the derivations (robust-estimation switch, single-level rule
-// with its line on standard output for a level count of 2 to 7, a count
-// outside 1..7 being kept for the check, dxOrig/dyOrig, the robust factors)
-// and checks the command line with check_arguments and the values with
-// check_run_parameters. A refused command line ends the program with one
-// line on standard error and exit status 1, before any file is opened.
+// for a level count of 2 to 7, a count outside 1..7 being kept for the
+// check, dxOrig/dyOrig, the robust factors) and checks the command line
+// with check_arguments and the values with check_run_parameters. A refused
+// command line ends the program with one line on standard error and exit
+// status 1, before any file is opened, and prints nothing on standard
+// output; an accepted one with the single-level rule prints its line there.
 // argv[0] gives the program name of the usage banner; argc may be 0.
 RunParameters read_run_parameters(int argc, const char* const* argv);
 

@@ -2,11 +2,14 @@
 #include "run_parameters.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <iostream>
 #include <limits>
 #include <string>
 #include <vector>
@@ -271,6 +274,44 @@ TEST(RunParameters, SingleLevelMessageOnStandardOutput) {
   ::testing::internal::CaptureStdout();
   parse({"-UVinit", "NO"});
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+}
+
+// Standard output joined to standard error in the death statement: a
+// refused command line with -UVinit prints its refusal and nothing before
+// it ("fasle" reads as true until the check refuses it); an accepted one
+// prints the single-level line between the usage lines of -UVinit and
+// -alphaInit, as it always has.
+TEST(RunParametersDeathTest, SingleLevelLineOnlyForAnAcceptedCommandLine) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const struct {
+    std::vector<std::string> args;
+    const char* message;
+  } refused[] = {
+      {{"-UVinit", "fasle"}, "^invalid value fasle for -UVinit \\(not a bool value"},
+      {{"-UVinit", "true", "-alphaInit", "0"}, "^invalid value 0 for -alphaInit"},
+      {{"-multiresol", "4", "-UVinit", "-sigBlur", "-50"}, "^invalid value -50 for -sigBlur"},
+      {{"-UVinit", "-dx", "0"}, "^invalid value 0 for -dx"},
+  };
+  for (const auto& c : refused) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    EXPECT_EXIT(
+        {
+          std::fflush(stdout);  // what the test program printed stays out
+          ::dup2(2, 1);
+          parse(c.args);
+        },
+        ::testing::ExitedWithCode(1), c.message);
+  }
+  EXPECT_EXIT(
+      {
+        std::fflush(stdout);
+        ::dup2(2, 1);
+        parse({"-h", "-UVinit", "-multiresol", "2"});
+        std::cout.flush();
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0),
+      "-UVinit +true[^\n]*\nsetting a single resolution level!\n +-alphaInit ");
 }
 
 namespace {
