@@ -175,7 +175,7 @@ std::string check_hessian_entries(const RunParameters& p) {
   const long long entries = hessianStoredCount(W, H, p.periodic);
   if (entries <= INT_MAX) return "";
   return "Refused: the tile " + std::to_string(p.dxOrig) + " x " + std::to_string(p.dyOrig) +
-         " padded for " + std::to_string(p.nb_resol) + " levels (" + std::to_string(W) + " x " +
+         " padded for " + level_count(p.nb_resol) + " (" + std::to_string(W) + " x " +
          std::to_string(H) + ") gives a sparse Hessian of " + std::to_string(entries) +
          " stored entries at its finest level, more than the limit of " +
          std::to_string(INT_MAX) + ".";

@@ -285,6 +285,10 @@ PaddedTile padded_tile(const RunParameters& p) {
 
 }  // namespace
 
+std::string level_count(int levels) {
+  return std::to_string(levels) + (levels == 1 ? " level" : " levels");
+}
+
 float finest_blur_width(const RunParameters& p) {
   const PaddedTile tile = padded_tile(p);
   const auto side = [](long long n) {
@@ -491,9 +495,7 @@ std::string check_run_parameters(const RunParameters& p, int argc, const char* c
                          std::to_string(tile.largest()) +
                          ", the largest side of the " + std::to_string(tile.width) + " x " +
                          std::to_string(tile.height) + " tile";
-      if (tile.levels > 0)
-        what += " padded for " + std::to_string(tile.levels) +
-                (tile.levels == 1 ? " level" : " levels");
+      if (tile.levels > 0) what += " padded for " + level_count(tile.levels);
       what += "; on this tile -sigBlur goes down to about " + sigblur_bound(p, tile.largest()) +
               "; ";
       return refuse_double("-sigBlur", p.sigBlur, what.c_str());

@@ -70,6 +70,10 @@ RunParameters read_run_parameters(int argc, const char* const* argv);
 // argument and what is accepted (no line end).
 std::string check_arguments(int argc, const char* const* argv);
 
+// "1 level" or "<levels> levels": the level count of the messages that
+// name a tile padded for the pyramid.
+std::string level_count(int levels);
+
 // Largest -sigBlur, in pixels of each level: the derivative smoothing is
 // applied at every level of the pyramid, and a wider one leaves too little
 // image structure at the coarse levels (far-off flows on the example pairs).

@@ -201,7 +201,7 @@ std::string check_run_sizes(const RunParameters& p) {
   expand_dim(p.dxOrig, p.dyOrig, p.nb_resol, &W, &H);
   if (W > kMaxImageSide || H > kMaxImageSide)
     return "Refused: the tile " + std::to_string(p.dxOrig) + " x " + std::to_string(p.dyOrig) +
-           " padded for " + std::to_string(p.nb_resol) + " levels (" + std::to_string(W) +
+           " padded for " + level_count(p.nb_resol) + " (" + std::to_string(W) +
            " x " + std::to_string(H) + ") exceeds " + std::to_string(kMaxImageSide) +
            " pixels.";
   if (p.UVinit && (p.ofx < 0 || p.ofy < 0 || static_cast<long>(p.ofx) + W > p.Dx ||

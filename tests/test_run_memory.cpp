@@ -165,7 +165,7 @@ TEST(RunMemory, HessianEntryLimitEdge) {
   const Case cases[] = {
       {13376, 13376, 1, false, ""},  // 2146901504 entries
       {13377, 13377, 1, false,       // padded to 13378
-       "Refused: the tile 13377 x 13377 padded for 1 levels (13378 x 13378) gives a sparse "
+       "Refused: the tile 13377 x 13377 padded for 1 level (13378 x 13378) gives a sparse "
        "Hessian of 2147543584 stored entries at its finest level, more than the limit of "
        "2147483647."},
       {13376, 13376, 1, true, ""},  // 2147008512
