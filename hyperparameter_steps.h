@@ -31,7 +31,7 @@ JointEstimator joint_estimator(const RunParameters& p);
 // An estimate of alpha, beta or a robust factor is adopted only when it is
 // finite and positive (see adopt_estimate and adopt_robust_factor).
 // Returns d = |alpha before - alpha after|, and records in outcome which
-// estimates were attempted and adopted.
+// estimates were attempted and which of them moved.
 //
 // Attempted: alpha with -sigmaAlphaEstim and beta with -sigmaBetaEstim, in
 // both kinds of update (without its flag a value is not estimated, even
@@ -53,13 +53,11 @@ JointEstimator joint_estimator(const RunParameters& p);
 constexpr double kNoChangeRelative = 1e-12;
 struct EstimateOutcome {
   int attempted = 0;
-  int adopted = 0;
   int moved = 0;
   void record(bool wasAdopted, double before, double after) {
     ++attempted;
-    if (!wasAdopted) return;
-    ++adopted;
-    if (std::isfinite(after) && std::fabs(after - before) > kNoChangeRelative * std::fabs(before))
+    if (wasAdopted && std::isfinite(after) &&
+        std::fabs(after - before) > kNoChangeRelative * std::fabs(before))
       ++moved;
   }
 };
