@@ -181,11 +181,6 @@ std::string check_hessian_entries(const RunParameters& p) {
          std::to_string(INT_MAX) + ".";
 }
 
-std::size_t run_memory_bytes(const RunParameters& p, int W, int H) {
-  const RunMemory m = run_memory(p, W, H);
-  return bytes_of(m.heap + m.kept);
-}
-
 CgroupMemoryLimit cgroup_memory_limit(const std::string& root) {
   const std::string top = root.empty() || root.back() != '/' ? root + "/" : root;
   CgroupMemoryLimit best;
@@ -246,7 +241,7 @@ std::string memory_refusal(std::size_t needed, const MemoryLimits& m) {
   return "";
 }
 
-void plan_run_memory(const RunParameters& p, const std::string& root) {
+std::size_t plan_run_memory(const RunParameters& p, const std::string& root) {
   int W = 0, H = 0;
   expand_dim(p.dxOrig, p.dyOrig, p.nb_resol, &W, &H);
   // With an estimate, every worker thread of the probe solves holds its
@@ -265,7 +260,7 @@ void plan_run_memory(const RunParameters& p, const std::string& root) {
                   << " threads: the memory available holds no more (about " << figure(needed)
                   << ")" << std::endl;
       reserve_heap(bytes_of(m.heap));
-      return;
+      return needed;
     }
     if (threads == 1) {
       std::cout.flush();
@@ -273,4 +268,5 @@ void plan_run_memory(const RunParameters& p, const std::string& root) {
       std::exit(1);
     }
   }
+  return 0;  // not reached: the loop ends at one thread
 }
