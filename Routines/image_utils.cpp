@@ -19,12 +19,10 @@ using cimg_library::CImgList;
 
 namespace {
 
-constexpr int kMaxSide = 32767;  // sizes are held as signed 16-bit values
-
 void refuseSize(const char* caller, int nc, int nl) {
-  if (nc < 0 || nl < 0 || nc > kMaxSide || nl > kMaxSide) {
+  if (nc < 0 || nl < 0 || nc > kMaxImageSide || nl > kMaxImageSide) {
     std::fprintf(stderr, "Error: %s: image of %d x %d pixels; sizes must lie in 0 ... %d\n",
-                 caller, nc, nl, kMaxSide);
+                 caller, nc, nl, kMaxImageSide);
     std::exit(1);
   }
 }

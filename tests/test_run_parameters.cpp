@@ -462,7 +462,8 @@ TEST(RunParameters, SuggestedSigBlurBoundIsAccepted) {
   EXPECT_EQ(check_run_parameters(p), "");
   p.sigBlur = -0.684932;
   const std::string past = check_run_parameters(p);
-  const std::string head = "invalid value -0.684932 for -sigBlur (resolves to a smoothing width of ";
+  const std::string head =
+      "invalid value -0.684932 for -sigBlur (resolves to a smoothing width of ";
   ASSERT_EQ(past.substr(0, head.size()), head) << past;
   const double width = std::strtod(past.c_str() + head.size(), nullptr);
   EXPECT_GT(width, 4.0) << past;
