@@ -16,6 +16,7 @@
 #include <sstream>
 
 #include "image_derivatives.h"
+#include "image_utils.h"
 #include "readers.h"
 
 namespace {
@@ -278,9 +279,7 @@ struct PaddedTile {
 
 PaddedTile padded_tile(const RunParameters& p) {
   const int levels = p.nb_resol >= 1 && p.nb_resol <= kMaxLevels ? p.nb_resol : 0;
-  const long long step = 1LL << levels;
-  const auto padded = [step](long long n) { return (n + step - 1) / step * step; };
-  return {padded(p.dxOrig), padded(p.dyOrig), levels};
+  return {padded_side(p.dxOrig, levels), padded_side(p.dyOrig, levels), levels};
 }
 
 }  // namespace

@@ -21,9 +21,14 @@ template <typename T> struct CImgList;
 // 16-bit values.
 constexpr int kMaxImageSide = 32767;
 
-// New sizes divisible by p = 2^resol: a size n not divisible by p becomes
-// (n/p + 1)*p, others are kept; resol < 1 keeps both. Needs resol <= 30 and
-// sizes in 0 ... kMaxImageSide.
+// Side n >= 0 padded for resol pyramid levels, in 64 bits: the smallest
+// multiple of p = 2^resol that is at least n, (n/p + 1)*p for an n not
+// divisible by p; n itself when resol < 1. Needs resol <= 30.
+long long padded_side(long long n, int resol);
+
+// New sizes divisible by p = 2^resol, each side padded by padded_side;
+// resol < 1 keeps both. Needs resol <= 30 and sizes in 0 ... kMaxImageSide
+// (refused otherwise: a message on standard error, exit status 1).
 void expand_dim(int nb_col, int nb_lig, int resol, int* nouv_nb_col, int* nouv_nb_lig);
 
 // imOrig's first channel copied into the top-left corner of a zero image of
