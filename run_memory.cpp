@@ -142,7 +142,7 @@ RunMemory run_memory(const RunParameters& p, int W, int H) {
   const double n = static_cast<double>(W) * H;
   const double taille = 2.0 * n;
   // The system (values and column indices, row starts) and its factors.
-  const double nombre = p.periodic ? 12.0 * n : std::max(0.0, 12.0 * n - 4.0 * W - 4.0 * H);
+  const double nombre = static_cast<double>(hessianStoredCount(W, H, p.periodic));
   const double system = nombre * (sizeof(double) + sizeof(int)) + (taille + 1) * sizeof(int);
   const double factors = nombre * (sizeof(double) + sizeof(int)) + 2 * (taille + 1) * sizeof(int);
   // The memory kept for the solves: the CGS work vectors of a level solve
