@@ -17,6 +17,7 @@
 #include "level_loop.h"
 #include "output_file.h"
 #include "outputs.h"
+#include "refusal.h"
 #include "run_parameters.h"
 #include "run_setup.h"
 
@@ -73,11 +74,7 @@ int run(int argc, char** argv) {
   RunDisplay display;
   if (p.display) {
     const std::string refused = display_refusal();
-    if (!refused.empty()) {
-      std::cout.flush();
-      std::fprintf(stderr, "%s\n", refused.c_str());
-      return 1;
-    }
+    if (!refused.empty()) refuse(refused);
     display.image = show_image;
     display.weights = show_weights;
   }

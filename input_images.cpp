@@ -14,15 +14,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "refusal.h"
+
 using cimg_library::CImg;
 
 namespace {
-
-[[noreturn]] void refuse(const std::string& message) {
-  std::cout.flush();
-  std::fprintf(stderr, "%s\n", message.c_str());
-  std::exit(1);
-}
 
 std::string about(const char* path, const std::string& text) {
   return std::string("The image ") + path + " " + text;

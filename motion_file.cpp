@@ -4,6 +4,7 @@
 
 #include "image_utils.h"
 #include "io_field.h"
+#include "refusal.h"
 
 #include <CImg.h>
 
@@ -16,15 +17,6 @@
 #include <vector>
 
 using cimg_library::CImg;
-
-namespace {
-
-[[noreturn]] void refuse(const std::string& message) {
-  std::fprintf(stderr, "%s\n", message.c_str());
-  std::exit(1);
-}
-
-}  // namespace
 
 void write_aMotionFile(const char* fileMotionOut, const CImg<double>& im) {
   assert(im.is_empty() || im.depth() >= 2);

@@ -22,6 +22,7 @@
 #include "hessian_assembly.h"
 #include "hyperparameter_steps.h"
 #include "image_utils.h"
+#include "refusal.h"
 #include "trace_estimators.h"
 
 namespace {
@@ -262,11 +263,7 @@ std::size_t plan_run_memory(const RunParameters& p, const std::string& root) {
       reserve_heap(bytes_of(m.heap));
       return needed;
     }
-    if (threads == 1) {
-      std::cout.flush();
-      std::fprintf(stderr, "%s\n", refusal.c_str());
-      std::exit(1);
-    }
+    if (threads == 1) refuse(refusal);
   }
   return 0;  // not reached: the loop ends at one thread
 }

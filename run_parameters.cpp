@@ -18,6 +18,7 @@
 #include "image_derivatives.h"
 #include "image_utils.h"
 #include "readers.h"
+#include "refusal.h"
 
 namespace {
 
@@ -409,11 +410,7 @@ RunParameters read_run_parameters(int argc, const char* const* argv) {
   if (single_level && refused.empty())
     std::cout << "setting a single resolution level!" << std::endl;
   read_last_options(true);  // the same values, now with their usage lines
-  if (!refused.empty()) {
-    std::cout.flush();
-    std::fprintf(stderr, "%s\n", refused.c_str());
-    std::exit(1);
-  }
+  if (!refused.empty()) refuse(refused);
   return p;
 }
 

@@ -11,6 +11,7 @@
 #include "operators.h"
 #include "outputs.h"
 #include "readers.h"
+#include "refusal.h"
 #include "run_memory.h"
 #include "sequence_paths.h"
 #include "warping.h"
@@ -19,12 +20,6 @@ using cimg_library::CImg;
 using cimg_library::CImgList;
 
 namespace {
-
-[[noreturn]] void refuse(const std::string& message) {
-  std::cout.flush();
-  std::fprintf(stderr, "%s\n", message.c_str());
-  std::exit(1);
-}
 
 // Slice 0, channel 0 of img cut to the rectangle (x0, y0)-(x0+w-1, y0+h-1);
 // pixels outside the image are 0.

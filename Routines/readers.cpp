@@ -2,6 +2,7 @@
 #include "readers.h"
 
 #include "image_utils.h"
+#include "refusal.h"
 
 #include <CImg.h>
 
@@ -20,11 +21,6 @@
 using cimg_library::CImg;
 
 namespace {
-
-[[noreturn]] void refuse(const std::string& message) {
-  std::fprintf(stderr, "%s\n", message.c_str());
-  std::exit(1);
-}
 
 std::string window_text(int dx, int dy, int ofx, int ofy) {
   return "the window of " + std::to_string(dx) + " x " + std::to_string(dy) +
