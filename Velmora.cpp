@@ -5,8 +5,10 @@
 // levels from the coarsest to the finest, outputs) and the display windows,
 // this being the one translation unit built with window support.
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <new>
+#include <string>
 
 #include "CImg.h"
 #include "denormals.h"
@@ -15,8 +17,11 @@
 #include "level_loop.h"
 #include "output_file.h"
 #include "outputs.h"
+#include "refusal.h"
 #include "run_parameters.h"
 #include "run_setup.h"
+
+#include <X11/Xlib.h>
 
 using cimg_library::CImg;
 using cimg_library::CImgList;
@@ -38,6 +43,21 @@ void start_event_thread_without_signals() {
   started = true;
 }
 
+// "" when the X display that DISPLAY names can be opened, else the
+// refusal of -display (no line end): the windows need that display, and
+// a run that could not show them stops before it reads anything.
+std::string display_refusal() {
+  const char* name = std::getenv("DISPLAY");
+  if (!name || !*name)
+    return "Refused: -display shows windows on an X display, and DISPLAY is not set.";
+  Display* const display = XOpenDisplay(name);
+  if (!display)
+    return std::string("Refused: -display cannot open the X display \"") + name +
+           "\" that DISPLAY names.";
+  XCloseDisplay(display);
+  return "";
+}
+
 // Each window holds the run until the user closes it.
 void show_image(const CImg<double>& image, const char* title) {
   start_event_thread_without_signals();
@@ -54,6 +74,8 @@ int run(int argc, char** argv) {
   RunParameters p = read_run_parameters(argc, argv);
   RunDisplay display;
   if (p.display) {
+    const std::string refused = display_refusal();
+    if (!refused.empty()) refuse(refused);
     display.image = show_image;
     display.weights = show_weights;
   }

@@ -119,23 +119,25 @@ double hyperparameter_step(const RunParameters& p, const RunSetup& s, HyperParam
   }
   const double d = std::fabs(alpha_tmp - h.alpha);
   const bool alphaSettled = d < kRobustAdoptionFraction * h.alpha;
-  if (p.sigmaRobEstim && p.norm != 2.0 && alphaSettled) {
-    outcome.record(!returned_unchanged(h.FactorRobParam, ml[2]), h.FactorRobParam, ml[2]);
-    h.FactorRobParam = ml[2];
-    h.sigma_obs_tmp = h.sigma_obs;
-    if (p.norm == 0.0)
-      h.sigma_obs = 1.0 / std::sqrt(h.FactorRobParam);
-    else if (p.norm == 1.0)
-      h.sigma_obs = 0.5 / h.FactorRobParam;
-  }
-  if (p.sigmaRegRobEstim && p.normRegRob == 0 && alphaSettled) {
-    outcome.record(!returned_unchanged(h.FactorRobParam_reg, ml[3]), h.FactorRobParam_reg,
-                   ml[3]);
-    h.FactorRobParam_reg = ml[3];
-    h.sigma_reg_tmp = h.sigma_reg;
-    h.sigma_reg = 1.0 / std::sqrt(h.FactorRobParam_reg);
-  }
+  if (p.sigmaRobEstim && p.norm != 2.0 && alphaSettled)
+    adopt_robust_factor("factorRobParam_d", p.norm, ml[2], h.FactorRobParam, h.sigma_obs,
+                        h.sigma_obs_tmp, outcome);
+  if (p.sigmaRegRobEstim && p.normRegRob == 0 && alphaSettled)
+    adopt_robust_factor("factorRobParam_r", 0.0, ml[3], h.FactorRobParam_reg, h.sigma_reg,
+                        h.sigma_reg_tmp, outcome);
   return d;
+}
+
+void adopt_robust_factor(const char* name, double norm, double estimate, double& tau,
+                         double& sigma, double& sigma_before, EstimateOutcome& outcome) {
+  const double tau_before = tau;
+  const bool taken = adopt_estimate(name, tau, estimate);
+  outcome.record(taken && !returned_unchanged(tau_before, estimate), tau_before, tau);
+  sigma_before = sigma;
+  if (norm == 0.0)
+    sigma = 1.0 / std::sqrt(tau);
+  else if (norm == 1.0)
+    sigma = 0.5 / tau;
 }
 
 void evidence_step(const RunParameters& p, const RunSetup& s, const HyperParameters& h,

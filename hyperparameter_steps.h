@@ -28,9 +28,10 @@ JointEstimator joint_estimator(const RunParameters& p);
 // "(No alpha estimation)" / "(No beta estimation)"), and the robust factors
 // that are estimated, with their sigmas and previous sigmas, while alpha
 // moves by less than a tenth of its new value.
-// An alpha or beta estimate is adopted only when it is finite and positive
-// (see adopt_estimate). Returns d = |alpha before - alpha after|, and
-// records in outcome which estimates were attempted and adopted.
+// An estimate of alpha, beta or a robust factor is adopted only when it is
+// finite and positive (see adopt_estimate and adopt_robust_factor).
+// Returns d = |alpha before - alpha after|, and records in outcome which
+// estimates were attempted and which of them moved.
 //
 // Attempted: alpha with -sigmaAlphaEstim and beta with -sigmaBetaEstim, in
 // both kinds of update (without its flag a value is not estimated, even
@@ -38,7 +39,7 @@ JointEstimator joint_estimator(const RunParameters& p);
 // update when their flags and norms ask for them and alpha moved by less
 // than a tenth of its new value, the condition under which they are taken
 // (otherwise they are not attempted in that iteration).
-// Kept rather than adopted: an alpha or beta that adopt_estimate refuses;
+// Kept rather than adopted: an estimate that adopt_estimate refuses;
 // an alpha from evidence_alphaHS or from the joint update, a beta from the
 // joint update, or a tau_d or tau_r, that is bit for bit the value the
 // estimator was given: the estimators return that value when their own
@@ -52,13 +53,11 @@ JointEstimator joint_estimator(const RunParameters& p);
 constexpr double kNoChangeRelative = 1e-12;
 struct EstimateOutcome {
   int attempted = 0;
-  int adopted = 0;
   int moved = 0;
   void record(bool wasAdopted, double before, double after) {
     ++attempted;
-    if (!wasAdopted) return;
-    ++adopted;
-    if (std::isfinite(after) && std::fabs(after - before) > kNoChangeRelative * std::fabs(before))
+    if (wasAdopted && std::isfinite(after) &&
+        std::fabs(after - before) > kNoChangeRelative * std::fabs(before))
       ++moved;
   }
 };
@@ -98,5 +97,15 @@ bool no_adoption_rule(LevelState& level, const EstimateOutcome& outcome);
 // and one line on standard output names the value kept and the estimate
 // refused. Returns whether the estimate was adopted.
 bool adopt_estimate(const char* name, double& current, double estimate);
+
+// A robust factor of the joint update: tau = estimate by adopt_estimate (a
+// factor of 0 or not finite is kept, with its line, as the command line
+// refuses it: its sigma would be infinite or not a number), recorded in
+// outcome as an attempt adopted unless kept or bit for bit the tau given
+// (the estimators hand back tau when their step is refused); then
+// sigma_before = sigma and sigma is rebuilt from tau: 1/sqrt(tau) for the
+// Leclerc norm (0), 0.5/tau for quasi-TV (1).
+void adopt_robust_factor(const char* name, double norm, double estimate, double& tau,
+                         double& sigma, double& sigma_before, EstimateOutcome& outcome);
 
 #endif

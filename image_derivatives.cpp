@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "image_conversion.h"
+#include "image_utils.h"
 #include "spline_derivatives.h"
 #include "spline_mirror.h"
 
@@ -14,13 +15,10 @@ using cimg_library::CImg;
 
 namespace {
 
-// Largest side the 16-bit sizes of the spline code can hold.
-const int kMaxSide = 32767;
-
 void refuseLargeImage(const char* function, const CImg<double>& img) {
-  if (img.width() <= kMaxSide && img.height() <= kMaxSide) return;
+  if (img.width() <= kMaxImageSide && img.height() <= kMaxImageSide) return;
   std::fprintf(stderr, "%s: image of %d x %d pixels exceeds %d pixels per side\n", function,
-               img.width(), img.height(), kMaxSide);
+               img.width(), img.height(), kMaxImageSide);
   std::exit(1);
 }
 

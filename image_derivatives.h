@@ -5,9 +5,9 @@
 // (sigma < 0), or none (sigma = 0).
 //
 // Images are of one slice and one channel; each result has the width and
-// height of its first argument. Images wider or taller than 32767 pixels, and
-// a failed memory request or spline transform, end the program with a message
-// and exit status 1.
+// height of its first argument. Images wider or taller than kMaxImageSide
+// (image_utils.h) pixels, and a failed memory request or spline transform,
+// end the program with a message and exit status 1.
 #ifndef VELMORA_IMAGE_DERIVATIVES_H
 #define VELMORA_IMAGE_DERIVATIVES_H
 

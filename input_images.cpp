@@ -19,15 +19,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "refusal.h"
+
 using cimg_library::CImg;
 
 namespace {
-
-[[noreturn]] void refuse(const std::string& message) {
-  std::cout.flush();
-  std::fprintf(stderr, "%s\n", message.c_str());
-  std::exit(1);
-}
 
 std::string about(const std::string& path, const std::string& text) {
   return "The image " + path + " " + text;

@@ -10,10 +10,7 @@
 #include <string>
 
 #include "CImg.h"
-
-// Largest image or tile side the spline, warping and padding code can take
-// (their sizes are signed 16-bit values).
-constexpr int kMaxImageSide = 32767;
+#include "image_utils.h"  // kMaxImageSide
 
 // Largest sample of an input image: 1022 and 1023 mark invalid samples, so
 // the program takes 8-bit and 10-bit images.

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <iostream>
 #include <string>
 
@@ -13,6 +11,7 @@
 #include "invalid_samples.h"
 #include "level_solve.h"
 #include "outputs.h"
+#include "refusal.h"
 #include "robust_weights.h"
 #include "warping.h"
 
@@ -80,9 +79,7 @@ bool level_has_data(const RunParameters& p, const RunSetup& s, int l) {
         blurWidth(static_cast<float>(p.sigBlur), im1.width(), im1.height(), im1.depth());
     const DataExclusionCounts counts = count_data_exclusions(
         im1, s.pyrImdt[0], derivative_reach(width), p.offEdge, p.dxOrig, p.dyOrig);
-    std::cout.flush();
-    std::fprintf(stderr, "%s\n", no_data_message(counts, p.dxOrig, p.dyOrig, false).c_str());
-    std::exit(1);
+    refuse(no_data_message(counts, p.dxOrig, p.dyOrig, false));
   }
   std::cout << "No pixel of level " << l << " (" << data_out.width() << " x "
             << data_out.height()

@@ -2,7 +2,9 @@
 // a stored one back.
 #include "motion_file.h"
 
+#include "image_utils.h"
 #include "io_field.h"
+#include "refusal.h"
 
 #include <CImg.h>
 
@@ -16,21 +18,13 @@
 
 using cimg_library::CImg;
 
-namespace {
-
-[[noreturn]] void refuse(const std::string& message) {
-  std::fprintf(stderr, "%s\n", message.c_str());
-  std::exit(1);
-}
-
-}  // namespace
-
 void write_aMotionFile(const char* fileMotionOut, const CImg<double>& im) {
   assert(im.is_empty() || im.depth() >= 2);
   const int width = im.width(), height = im.height();
-  if (width > 32767 || height > 32767)
-    refuse(std::string("Can't write ") + fileMotionOut +
-           ": a motion file holds at most 32767 x 32767 pixels, not " + std::to_string(width) + " x " + std::to_string(height));
+  if (width > kMaxImageSide || height > kMaxImageSide)
+    refuse(std::string("Can't write ") + fileMotionOut + ": a motion file holds at most " +
+           std::to_string(kMaxImageSide) + " x " + std::to_string(kMaxImageSide) +
+           " pixels, not " + std::to_string(width) + " x " + std::to_string(height));
   const std::size_t n = static_cast<std::size_t>(width) * height;
   std::vector<float> U(n), V(n);
   for (int y = 0; y < height; ++y)

@@ -22,6 +22,7 @@
 #include "hessian_assembly.h"
 #include "hyperparameter_steps.h"
 #include "image_utils.h"
+#include "refusal.h"
 #include "trace_estimators.h"
 
 namespace {
@@ -142,7 +143,7 @@ RunMemory run_memory(const RunParameters& p, int W, int H) {
   const double n = static_cast<double>(W) * H;
   const double taille = 2.0 * n;
   // The system (values and column indices, row starts) and its factors.
-  const double nombre = p.periodic ? 12.0 * n : std::max(0.0, 12.0 * n - 4.0 * W - 4.0 * H);
+  const double nombre = static_cast<double>(hessianStoredCount(W, H, p.periodic));
   const double system = nombre * (sizeof(double) + sizeof(int)) + (taille + 1) * sizeof(int);
   const double factors = nombre * (sizeof(double) + sizeof(int)) + 2 * (taille + 1) * sizeof(int);
   // The memory kept for the solves: the CGS work vectors of a level solve
@@ -175,15 +176,10 @@ std::string check_hessian_entries(const RunParameters& p) {
   const long long entries = hessianStoredCount(W, H, p.periodic);
   if (entries <= INT_MAX) return "";
   return "Refused: the tile " + std::to_string(p.dxOrig) + " x " + std::to_string(p.dyOrig) +
-         " padded for " + std::to_string(p.nb_resol) + " levels (" + std::to_string(W) + " x " +
+         " padded for " + level_count(p.nb_resol) + " (" + std::to_string(W) + " x " +
          std::to_string(H) + ") gives a sparse Hessian of " + std::to_string(entries) +
          " stored entries at its finest level, more than the limit of " +
          std::to_string(INT_MAX) + ".";
-}
-
-std::size_t run_memory_bytes(const RunParameters& p, int W, int H) {
-  const RunMemory m = run_memory(p, W, H);
-  return bytes_of(m.heap + m.kept);
 }
 
 CgroupMemoryLimit cgroup_memory_limit(const std::string& root) {
@@ -246,7 +242,7 @@ std::string memory_refusal(std::size_t needed, const MemoryLimits& m) {
   return "";
 }
 
-void plan_run_memory(const RunParameters& p, const std::string& root) {
+std::size_t plan_run_memory(const RunParameters& p, const std::string& root) {
   int W = 0, H = 0;
   expand_dim(p.dxOrig, p.dyOrig, p.nb_resol, &W, &H);
   // With an estimate, every worker thread of the probe solves holds its
@@ -265,12 +261,9 @@ void plan_run_memory(const RunParameters& p, const std::string& root) {
                   << " threads: the memory available holds no more (about " << figure(needed)
                   << ")" << std::endl;
       reserve_heap(bytes_of(m.heap));
-      return;
+      return needed;
     }
-    if (threads == 1) {
-      std::cout.flush();
-      std::fprintf(stderr, "%s\n", refusal.c_str());
-      std::exit(1);
-    }
+    if (threads == 1) refuse(refusal);
   }
+  return 0;  // not reached: the loop ends at one thread
 }

@@ -14,13 +14,6 @@
 // (no line end). The largest square tile that fits has 13376 pixels a side.
 std::string check_hessian_entries(const RunParameters& p);
 
-// Peak resident bytes of the run of p for its tile padded to W x H pixels:
-// the images of the pyramids and of the finest level, its compressed-row
-// system and ILU(0) factors, the CGS work vectors and, when an estimate is
-// made, the probe buffers and the images of the samples on every thread
-// the probe solves would use.
-std::size_t run_memory_bytes(const RunParameters& p, int W, int H);
-
 // Memory limit of the process's control group: the smallest limit set on
 // its cgroup or on any cgroup above it, read from the files under `root`
 // ("/" for this system): root/proc/self/cgroup names the cgroup, by the
@@ -57,7 +50,15 @@ MemoryLimits memory_limits(int threads, const std::string& root = "/");
 // which gives the memory needed and the memory available (no line end).
 std::string memory_refusal(std::size_t needed, const MemoryLimits& limits);
 
-// The check of run_setup: refuses (exit status 1) a run of p that cannot
-// fit (the control group's limit read under `root`), then grows the heap
-// to what the run will use.
-void plan_run_memory(const RunParameters& p, const std::string& root = "/");
+// The check of run_setup. The peak resident bytes of the run of p, its
+// tile padded for p.nb_resol levels: the images of the pyramids and of the
+// finest level, its compressed-row system and ILU(0) factors, the CGS work
+// vectors and, when an estimate is made, the probe buffers and the images
+// of the samples on every thread the probe solves use. With an estimate,
+// when the run does not fit with all the probe threads, the fewest down
+// from there that fit are set (set_trace_probe_threads) and a line on
+// standard output says so. A run that cannot fit even so (the control
+// group's limit read under `root`) is refused: a message on standard error,
+// exit status 1. Otherwise the heap is grown to what the run will use, and
+// the peak bytes are returned.
+std::size_t plan_run_memory(const RunParameters& p, const std::string& root = "/");

@@ -16,7 +16,9 @@
 #include <sstream>
 
 #include "image_derivatives.h"
+#include "image_utils.h"
 #include "readers.h"
+#include "refusal.h"
 
 namespace {
 
@@ -176,6 +178,17 @@ std::string shown(double value) {
   return s.str();
 }
 
+// A float above `bound` as %g with 6 significant digits, or with more (up
+// to the 9 that tell any two floats apart) while the text would read as
+// `bound` or less: a value just past a bound shows that it is past it.
+std::string shown_above(float value, double bound) {
+  char text[32];
+  for (int digits = 6;; ++digits) {
+    std::snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(value));
+    if (digits >= 9 || !(std::strtod(text, nullptr) <= bound)) return text;
+  }
+}
+
 bool asks_for_help(int argc, const char* const* argv) {
   for (int k = 0; k < argc; ++k)
     if (is_help_flag(argv[k])) return true;
@@ -267,12 +280,14 @@ struct PaddedTile {
 
 PaddedTile padded_tile(const RunParameters& p) {
   const int levels = p.nb_resol >= 1 && p.nb_resol <= kMaxLevels ? p.nb_resol : 0;
-  const long long step = 1LL << levels;
-  const auto padded = [step](long long n) { return (n + step - 1) / step * step; };
-  return {padded(p.dxOrig), padded(p.dyOrig), levels};
+  return {padded_side(p.dxOrig, levels), padded_side(p.dyOrig, levels), levels};
 }
 
 }  // namespace
+
+std::string level_count(int levels) {
+  return std::to_string(levels) + (levels == 1 ? " level" : " levels");
+}
 
 float finest_blur_width(const RunParameters& p) {
   const PaddedTile tile = padded_tile(p);
@@ -281,6 +296,38 @@ float finest_blur_width(const RunParameters& p) {
   };
   return blurWidth(static_cast<float>(p.sigBlur), side(tile.width), side(tile.height), 1);
 }
+
+namespace {
+
+// The negative -sigBlur down to which a tile whose padded largest side is
+// `largest` is accepted, as the refusal shows it: -100 kMaxSigBlur /
+// largest to 6 significant digits, rounded toward zero, then moved toward
+// zero by a unit of its last digit while its width in single precision
+// (finest_blur_width) is still above kMaxSigBlur. The value shown is
+// accepted.
+std::string sigblur_bound(const RunParameters& p, long long largest) {
+  const double exact = 100.0 * kMaxSigBlur / static_cast<double>(largest);
+  char text[32];
+  std::snprintf(text, sizeof text, "%.5e", exact);  // d.ddddde<exponent>
+  char* e = std::strchr(text, 'e');
+  const int exponent = std::atoi(e + 1);
+  *e = '\0';
+  const double mantissa = std::strtod(text, nullptr);
+  const auto magnitude = [exponent](long long digits) {
+    return shown(static_cast<double>(digits) * std::pow(10.0, exponent - 5));
+  };
+  long long digits = std::llround(mantissa * 1e5);
+  if (std::strtod(magnitude(digits).c_str(), nullptr) > exact) --digits;
+  RunParameters q = p;
+  for (; digits > 0; --digits) {
+    const std::string bound = "-" + magnitude(digits);
+    q.sigBlur = std::strtod(bound.c_str(), nullptr);
+    if (finest_blur_width(q) <= kMaxSigBlur) return bound;
+  }
+  return "0";
+}
+
+}  // namespace
 
 RunParameters read_run_parameters(int argc, const char* const* argv) {
   RunParameters p;
@@ -335,16 +382,22 @@ RunParameters read_run_parameters(int argc, const char* const* argv) {
 
   // An initial field is given at the finest resolution only. A level count
   // outside 1..7 is left as given, for the check to refuse.
-  if (p.UVinit && p.nb_resol >= 2 && p.nb_resol <= kMaxLevels) {
-    std::cout << "setting a single resolution level!" << std::endl;
-    p.nb_resol = 1;
-  }
+  const bool single_level = p.UVinit && p.nb_resol >= 2 && p.nb_resol <= kMaxLevels;
+  if (single_level) p.nb_resol = 1;
 
-  p.alphaInit = cimg_option("-alphaInit", p.alphaInit,
-                            "Horn & Schunck regularization coefficient initialization");
-  p.betaInit = cimg_option("-betaInit", p.betaInit,
-                           "Horn & Schunck data term variance inverse initialization");
-  p.display = bool_option("-display", argc, argv, p.display, "display mode");
+  // The options after -UVinit, read first without their usage lines: the
+  // command line is checked before the single-level line, which a refused
+  // one does not print, and which an accepted one prints where it always
+  // has, before those usage lines.
+  const auto read_last_options = [argc, argv, &p](bool with_usage) {
+    const auto help = [with_usage](const char* text) { return with_usage ? text : nullptr; };
+    p.alphaInit = cimg_option("-alphaInit", p.alphaInit,
+                              help("Horn & Schunck regularization coefficient initialization"));
+    p.betaInit = cimg_option("-betaInit", p.betaInit,
+                             help("Horn & Schunck data term variance inverse initialization"));
+    p.display = bool_option("-display", argc, argv, p.display, help("display mode"));
+  };
+  read_last_options(false);
 
   p.dxOrig = p.dx;
   p.dyOrig = p.dy;
@@ -354,11 +407,10 @@ RunParameters read_run_parameters(int argc, const char* const* argv) {
 
   std::string refused = check_arguments(argc, argv);
   if (refused.empty()) refused = check_run_parameters(p, argc, argv);
-  if (!refused.empty()) {
-    std::cout.flush();
-    std::fprintf(stderr, "%s\n", refused.c_str());
-    std::exit(1);
-  }
+  if (single_level && refused.empty())
+    std::cout << "setting a single resolution level!" << std::endl;
+  read_last_options(true);  // the same values, now with their usage lines
+  if (!refused.empty()) refuse(refused);
   return p;
 }
 
@@ -434,15 +486,14 @@ std::string check_run_parameters(const RunParameters& p, int argc, const char* c
     const float width = finest_blur_width(p);
     if (!(width <= kMaxSigBlur)) {
       const PaddedTile tile = padded_tile(p);
-      std::string what = "resolves to a smoothing width of " + shown(width) + " pixels, " +
-                         shown(-p.sigBlur) + " percent of " + std::to_string(tile.largest()) +
+      std::string what = "resolves to a smoothing width of " + shown_above(width, kMaxSigBlur) +
+                         " pixels, " + shown(-p.sigBlur) + " percent of " +
+                         std::to_string(tile.largest()) +
                          ", the largest side of the " + std::to_string(tile.width) + " x " +
                          std::to_string(tile.height) + " tile";
-      if (tile.levels > 0)
-        what += " padded for " + std::to_string(tile.levels) +
-                (tile.levels == 1 ? " level" : " levels");
-      what += "; on this tile -sigBlur goes down to about " +
-              shown(-100.0 * kMaxSigBlur / static_cast<double>(tile.largest())) + "; ";
+      if (tile.levels > 0) what += " padded for " + level_count(tile.levels);
+      what += "; on this tile -sigBlur goes down to about " + sigblur_bound(p, tile.largest()) +
+              "; ";
       return refuse_double("-sigBlur", p.sigBlur, what.c_str());
     }
   }

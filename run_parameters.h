@@ -49,11 +49,12 @@ struct RunParameters {
 // Reads the options from argv in their fixed order (printing the usage text
 // on standard error when "-h", "-help" or "--help" is present, then going
 // on), applies the derivations (robust-estimation switch, single-level rule
-// with its line on standard output for a level count of 2 to 7, a count
-// outside 1..7 being kept for the check, dxOrig/dyOrig, the robust factors)
-// and checks the command line with check_arguments and the values with
-// check_run_parameters. A refused command line ends the program with one
-// line on standard error and exit status 1, before any file is opened.
+// for a level count of 2 to 7, a count outside 1..7 being kept for the
+// check, dxOrig/dyOrig, the robust factors) and checks the command line
+// with check_arguments and the values with check_run_parameters. A refused
+// command line ends the program with one line on standard error and exit
+// status 1, before any file is opened, and prints nothing on standard
+// output; an accepted one with the single-level rule prints its line there.
 // argv[0] gives the program name of the usage banner; argc may be 0.
 RunParameters read_run_parameters(int argc, const char* const* argv);
 
@@ -68,6 +69,10 @@ RunParameters read_run_parameters(int argc, const char* const* argv);
 // "a/b". Returns "", or the one-line message naming the first offending
 // argument and what is accepted (no line end).
 std::string check_arguments(int argc, const char* const* argv);
+
+// "1 level" or "<levels> levels": the level count of the messages that
+// name a tile padded for the pyramid.
+std::string level_count(int levels);
 
 // Largest -sigBlur, in pixels of each level: the derivative smoothing is
 // applied at every level of the pyramid, and a wider one leaves too little
@@ -102,7 +107,10 @@ constexpr int kMaxTraceProbes = 1000000;
 // -sigmaRegRobEstim is given with -normRegRob 0 (that joint update has a
 // Leclerc data step only); -sigBlur finite, at most kMaxSigBlur, and when
 // negative with a finest_blur_width of at most kMaxSigBlur (the message
-// shows that width); 1 to 7 levels (the value as given, before the
+// shows that width, with more than 6 digits when 6 would read as
+// kMaxSigBlur or less, and the smallest -sigBlur of 6 digits the tile
+// accepts, rounded toward zero);
+// 1 to 7 levels (the value as given, before the
 // single-level rule of -UVinit); -offEdeges at least 0 and less than half
 // the smaller tile side (checked at the place of -offEdeges: the value
 // refused is -offEdeges when it is negative, given in argv or not its

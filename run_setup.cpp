@@ -12,6 +12,7 @@
 #include "operators.h"
 #include "outputs.h"
 #include "readers.h"
+#include "refusal.h"
 #include "run_memory.h"
 #include "sequence_paths.h"
 #include "warping.h"
@@ -20,12 +21,6 @@ using cimg_library::CImg;
 using cimg_library::CImgList;
 
 namespace {
-
-[[noreturn]] void refuse(const std::string& message) {
-  std::cout.flush();
-  std::fprintf(stderr, "%s\n", message.c_str());
-  std::exit(1);
-}
 
 // Slice 0, channel 0 of img cut to the rectangle (x0, y0)-(x0+w-1, y0+h-1);
 // pixels outside the image are 0.
@@ -214,7 +209,7 @@ std::string check_run_sizes(const RunParameters& p) {
   expand_dim(p.dxOrig, p.dyOrig, p.nb_resol, &W, &H);
   if (W > kMaxImageSide || H > kMaxImageSide)
     return "Refused: the tile " + std::to_string(p.dxOrig) + " x " + std::to_string(p.dyOrig) +
-           " padded for " + std::to_string(p.nb_resol) + " levels (" + std::to_string(W) +
+           " padded for " + level_count(p.nb_resol) + " (" + std::to_string(W) +
            " x " + std::to_string(H) + ") exceeds " + std::to_string(kMaxImageSide) +
            " pixels.";
   if (p.UVinit && (p.ofx < 0 || p.ofy < 0 || static_cast<long>(p.ofx) + W > p.Dx ||

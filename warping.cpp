@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "image_conversion.h"
+#include "image_utils.h"
 #include "invalid_samples.h"
 #include "spline_interpolation.h"
 #include "spline_prefilter.h"
@@ -15,9 +16,8 @@ using cimg_library::CImg;
 
 namespace {
 
-// Largest side the 16-bit sizes hold; the upsampling also needs 2w to fit.
-const int kMaxSide = 32767;
-const int kMaxUpsampledSide = 16383;
+// The upsampling needs 2w to fit the 16-bit sizes too.
+const int kMaxUpsampledSide = kMaxImageSide / 2;
 
 // Largest float magnitude below the invalid-sample marker's, the bound of a
 // valid warped value.
@@ -101,7 +101,7 @@ void Recal_spline(CImg<double>& out, const CImg<double>& in, const CImg<double>&
                   int SplineDegree, OutsideTarget outside) {
   std::printf("\n Recalage\n");
   std::fflush(stdout);
-  if (in.width() > kMaxSide || in.height() > kMaxSide)
+  if (in.width() > kMaxImageSide || in.height() > kMaxImageSide)
     fail("Recal_spline", "input larger than 32767 pixels per side", in.width(), in.height());
   if (out.width() != in.width() || out.height() != in.height())
     fail("Recal_spline", "output must have the input's size, got", out.width(), out.height());

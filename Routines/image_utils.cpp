@@ -19,12 +19,10 @@ using cimg_library::CImgList;
 
 namespace {
 
-constexpr int kMaxSide = 32767;  // sizes are held as signed 16-bit values
-
 void refuseSize(const char* caller, int nc, int nl) {
-  if (nc < 0 || nl < 0 || nc > kMaxSide || nl > kMaxSide) {
+  if (nc < 0 || nl < 0 || nc > kMaxImageSide || nl > kMaxImageSide) {
     std::fprintf(stderr, "Error: %s: image of %d x %d pixels; sizes must lie in 0 ... %d\n",
-                 caller, nc, nl, kMaxSide);
+                 caller, nc, nl, kMaxImageSide);
     std::exit(1);
   }
 }
@@ -32,6 +30,13 @@ void refuseSize(const char* caller, int nc, int nl) {
 constexpr int kPyramidSlots = 8;
 
 }  // namespace
+
+long long padded_side(long long n, int resol) {
+  assert(n >= 0 && resol <= 30);
+  if (resol < 1) return n;
+  const long long p = 1LL << resol;
+  return (n + p - 1) / p * p;
+}
 
 void expand_dim(int nb_col, int nb_lig, int resol, int* nouv_nb_col, int* nouv_nb_lig) {
   if (resol < 1) {
@@ -44,10 +49,9 @@ void expand_dim(int nb_col, int nb_lig, int resol, int* nouv_nb_col, int* nouv_n
     std::fprintf(stderr, "Error: expand_dim(): %d levels; at most 30 are possible\n", resol);
     std::exit(1);
   }
-  const int p = 1 << resol;
-  const auto padded = [p](int n) { return n % p == 0 ? n : (n / p + 1) * p; };
-  *nouv_nb_col = padded(nb_col);
-  *nouv_nb_lig = padded(nb_lig);
+  // Sides of at most kMaxImageSide pad to at most 2^30: they fit an int.
+  *nouv_nb_col = static_cast<int>(padded_side(nb_col, resol));
+  *nouv_nb_lig = static_cast<int>(padded_side(nb_lig, resol));
 }
 
 CImg<double> expand(const CImg<double>& imOrig, int nbResol) {

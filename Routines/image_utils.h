@@ -1,13 +1,14 @@
-// Image utilities of the routines module: padding to a pyramid-friendly
-// size, border masks, stacking planes into a flow field, pyramid allocation,
-// binarisation and thresholding, and 8-bit PGM output.
+// Image utilities of the routines module: the largest image side, padding
+// to a pyramid-friendly size, border masks, stacking planes into a flow
+// field, pyramid allocation, binarisation and thresholding, and 8-bit PGM
+// output.
 //
 // Images are CImg<double>, element (x, y, z) at x + y*width + z*width*height;
 // a flow field has depth 2 (slice 0 = U, slice 1 = V). A pyramid is a list
 // of 8 slots, slot l holding level l (0 the finest); slots beyond the
-// coarsest level stay empty. Sizes above 32767 pixels per side are outside
-// the range of the padding and thresholding code and are refused there
-// (message on standard error, exit status 1).
+// coarsest level stay empty. Sizes above kMaxImageSide pixels per side are
+// outside the range of the padding and thresholding code and are refused
+// there (message on standard error, exit status 1).
 #pragma once
 
 namespace cimg_library {
@@ -15,9 +16,19 @@ template <typename T> struct CImg;
 template <typename T> struct CImgList;
 }  // namespace cimg_library
 
-// New sizes divisible by p = 2^resol: a size n not divisible by p becomes
-// (n/p + 1)*p, others are kept; resol < 1 keeps both. Needs resol <= 30 and
-// sizes in 0 ... 32767.
+// Largest image, tile or motion-field side, in pixels, the program takes:
+// the spline, warping, padding and motion-file code hold sizes as signed
+// 16-bit values.
+constexpr int kMaxImageSide = 32767;
+
+// Side n >= 0 padded for resol pyramid levels, in 64 bits: the smallest
+// multiple of p = 2^resol that is at least n, (n/p + 1)*p for an n not
+// divisible by p; n itself when resol < 1. Needs resol <= 30.
+long long padded_side(long long n, int resol);
+
+// New sizes divisible by p = 2^resol, each side padded by padded_side;
+// resol < 1 keeps both. Needs resol <= 30 and sizes in 0 ... kMaxImageSide
+// (refused otherwise: a message on standard error, exit status 1).
 void expand_dim(int nb_col, int nb_lig, int resol, int* nouv_nb_col, int* nouv_nb_lig);
 
 // imOrig's first channel copied into the top-left corner of a zero image of

@@ -1,6 +1,9 @@
 // Readers of outside data: the initial velocity field and binary PGM images.
 #include "readers.h"
 
+#include "image_utils.h"
+#include "refusal.h"
+
 #include <CImg.h>
 
 #include <cctype>
@@ -18,11 +21,6 @@
 using cimg_library::CImg;
 
 namespace {
-
-[[noreturn]] void refuse(const std::string& message) {
-  std::fprintf(stderr, "%s\n", message.c_str());
-  std::exit(1);
-}
 
 std::string window_text(int dx, int dy, int ofx, int ofy) {
   return "the window of " + std::to_string(dx) + " x " + std::to_string(dy) +
@@ -144,11 +142,13 @@ CImg<short> read_pgm(const char* nom, int dx, int dy, int ofx, int ofy) {
   cursor.skip_line();
   while (!cursor.at_end() && bytes[cursor.pos] == '#') cursor.skip_line();
   long nb_col = 0, nb_lig = 0, def = 0;
-  if (!cursor.integer(0, 32767, &nb_col) || !cursor.integer(0, 32767, &nb_lig) ||
+  if (!cursor.integer(0, kMaxImageSide, &nb_col) ||
+      !cursor.integer(0, kMaxImageSide, &nb_lig) ||
       !cursor.integer(-2147483647L, 2147483647L, &def) ||
       (!cursor.at_end() && !is_space(bytes[cursor.pos++])))
     refuse(std::string(nom) +
-           ": malformed PGM header (expected \"width height maxval\", sizes up to 32767)");
+           ": malformed PGM header (expected \"width height maxval\", sizes up to " +
+           std::to_string(kMaxImageSide) + ")");
 
   int bytes_per_sample = 0;
   if (def == 255) bytes_per_sample = 1;

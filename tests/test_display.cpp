@@ -135,6 +135,41 @@ bool blocks(const std::string& mask, int sig) {
 
 }  // namespace
 
+// Without an X display that opens, -display is refused before anything is
+// read (the list file named does not exist): exit status 1, a message that
+// names DISPLAY, nothing on standard output.
+TEST(Display, RefusedWithoutAnXDisplay) {
+  ScratchDir dir("no_display");
+  // A display number without a server socket.
+  int unused = 4000 + ::getpid() % 1000;
+  struct stat st;
+  while (::stat(("/tmp/.X11-unix/X" + std::to_string(unused)).c_str(), &st) == 0) ++unused;
+  const std::string closed = ":" + std::to_string(unused);
+  const struct {
+    const char* what;
+    std::vector<std::string> env;
+    std::string message;
+  } cases[] = {
+      {"DISPLAY unset", {"env", "-u", "DISPLAY"},
+       "Refused: -display shows windows on an X display, and DISPLAY is not set.\n"},
+      {"DISPLAY empty", {"env", "DISPLAY="},
+       "Refused: -display shows windows on an X display, and DISPLAY is not set.\n"},
+      {"no server on the display", {"env", "DISPLAY=" + closed},
+       "Refused: -display cannot open the X display \"" + closed + "\" that DISPLAY names.\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<std::string> args = c.env;
+    for (const std::string& a : {std::string(VELMORA_PROGRAM), std::string("-inPath"),
+                                 dir / "missing.list", std::string("-display")})
+      args.push_back(a);
+    const RunResult r = run_command(dir.path().string(), args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, c.message);
+    EXPECT_EQ(r.out, "");
+  }
+}
+
 TEST(Display, WindowsOpenInOrderAndCloseOneByOne) {
   for (const char* tool : {"Xvfb", "xdotool", "xdpyinfo"})
     if (!have_tool(tool))

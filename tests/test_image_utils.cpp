@@ -46,6 +46,22 @@ TEST(ExpandDim, Table) {
   }
 }
 
+// The padding of expand_dim on sides it does not take: the tile sides the
+// command-line check pads, up to the largest int, in 64 bits.
+TEST(PaddedSide, SidesOfAnyIntSize) {
+  const struct {
+    long long n;
+    int resol;
+    long long want;
+  } cases[] = {
+      {2147483647, 7, 2147483648LL}, {2147483520, 7, 2147483520LL}, {40000, 3, 40000},
+      {40001, 3, 40008},             {9, 0, 9},                     {9, -2, 9},
+      {0, 5, 0},                     {1, 30, 1LL << 30},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(padded_side(c.n, c.resol), c.want) << c.n << " resol " << c.resol;
+}
+
 TEST(ExpandDim, RefusesSizesBeyondSixteenBits) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   int nc = 0, nl = 0;

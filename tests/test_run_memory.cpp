@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "image_utils.h"
 #include "run_memory.h"
 #include "run_parameters.h"
 #include "support/program_run.h"
@@ -96,6 +95,14 @@ class FakeCgroups {
   ScratchDir dir_;
 };
 
+// The peak bytes plan_run_memory gives a run of p on a side x side tile,
+// with no control group's limit (a root without proc/self/cgroup).
+std::size_t planned_bytes(RunParameters p, int side) {
+  p.dx = p.dy = p.Dx = p.Dy = p.dxOrig = p.dyOrig = side;
+  const ScratchDir no_cgroup("no_cgroup");
+  return plan_run_memory(p, no_cgroup.path().string());
+}
+
 // The limit is the smallest set on the process's cgroup or any cgroup
 // above it: "max" (v2) and the kernel's unlimited v1 value
 // 9223372036854771712 (2^63 - 4096) set none.
@@ -165,7 +172,7 @@ TEST(RunMemory, HessianEntryLimitEdge) {
   const Case cases[] = {
       {13376, 13376, 1, false, ""},  // 2146901504 entries
       {13377, 13377, 1, false,       // padded to 13378
-       "Refused: the tile 13377 x 13377 padded for 1 levels (13378 x 13378) gives a sparse "
+       "Refused: the tile 13377 x 13377 padded for 1 level (13378 x 13378) gives a sparse "
        "Hessian of 2147543584 stored entries at its finest level, more than the limit of "
        "2147483647."},
       {13376, 13376, 1, true, ""},  // 2147008512
@@ -231,10 +238,10 @@ TEST(RunMemory, EstimateCountsTheSampleImagesOfEveryThread) {
     SCOPED_TRACE(std::to_string(c.threads) + " threads, " + std::to_string(c.probes) + " probes");
     set_trace_probe_threads(c.threads);
     for (RunParameters* p : {&beta, &alpha, &four, &six}) p->nbIt = c.probes;
-    const std::size_t base = run_memory_bytes(beta, 1024, 1024);
-    EXPECT_EQ(run_memory_bytes(alpha, 1024, 1024) - base, c.smoothness);
-    EXPECT_EQ(run_memory_bytes(four, 1024, 1024) - base, c.smoothness);
-    EXPECT_EQ(run_memory_bytes(six, 1024, 1024) - base, c.powers);
+    const std::size_t base = planned_bytes(beta, 1024);
+    EXPECT_EQ(planned_bytes(alpha, 1024) - base, c.smoothness);
+    EXPECT_EQ(planned_bytes(four, 1024) - base, c.smoothness);
+    EXPECT_EQ(planned_bytes(six, 1024) - base, c.powers);
   }
   set_trace_probe_threads(0);
 }
@@ -243,15 +250,15 @@ TEST(RunMemory, EstimateCountsTheSampleImagesOfEveryThread) {
 // and an estimate adds the probe buffers.
 TEST(RunMemory, EstimateScalesWithTheTile) {
   RunParameters p;
-  const double small = static_cast<double>(run_memory_bytes(p, 1024, 1024));
-  const double large = static_cast<double>(run_memory_bytes(p, 2048, 2048));
+  const double small = static_cast<double>(planned_bytes(p, 1024));
+  const double large = static_cast<double>(planned_bytes(p, 2048));
   EXPECT_GT(large / small, 3.8);
   EXPECT_LT(large / small, 4.05);
   // The solver's arrays alone: the system and its factors (12 entries of
   // 12 bytes per pixel each) and the seven CGS vectors of two unknowns.
   EXPECT_GT(small, (2 * 144.0 + 7 * 16.0) * 1024 * 1024);
   p.sigmaAlphaEstim = p.sigmaBetaEstim = true;
-  EXPECT_GT(static_cast<double>(run_memory_bytes(p, 1024, 1024)), small);
+  EXPECT_GT(static_cast<double>(planned_bytes(p, 1024)), small);
 }
 
 #if !defined(__SANITIZE_ADDRESS__)
@@ -314,9 +321,7 @@ TEST(RunMemory, EstimateMatchesMeasuredPeaks) {
       options.insert(options.end(), {"-sigmaAlphaEstim", "true", "-sigmaBetaEstim", "true"});
       p.sigmaAlphaEstim = p.sigmaBetaEstim = true;
     }
-    int W = 0, H = 0;
-    expand_dim(c.side, c.side, p.nb_resol, &W, &H);
-    const double estimate = static_cast<double>(run_memory_bytes(p, W, H));
+    const double estimate = static_cast<double>(planned_bytes(p, c.side));
     const Peak peak = run_measured(dir.path().string(), options);
     SCOPED_TRACE("side " + side + (c.estimated ? " estimated" : " default") + ": estimate " +
                  std::to_string(estimate / kMiB) + " MiB, peak " +
@@ -446,12 +451,10 @@ TEST(RunMemoryDeathTest, FewerThreadsUnderTheCgroupLimitCountTheirSampleImages) 
   p.norm = 0.0;
   p.normRegRob = 0;
   p.sigmaRobEstim = p.sigmaRegRobEstim = true;
-  int W = 0, H = 0;
-  expand_dim(1024, 1024, p.nb_resol, &W, &H);
   set_trace_probe_threads(3);
-  const std::size_t three = run_memory_bytes(p, W, H);
+  const std::size_t three = planned_bytes(p, 1024);
   set_trace_probe_threads(2);
-  const std::size_t two = run_memory_bytes(p, W, H);
+  const std::size_t two = planned_bytes(p, 1024);
   set_trace_probe_threads(0);
   // The third thread adds at least its 9 sample images of 8 MiB.
   ASSERT_GE(three - two, 9 * 8 * kMiB);

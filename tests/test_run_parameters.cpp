@@ -2,9 +2,14 @@
 #include "run_parameters.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
+#include <iostream>
 #include <limits>
 #include <string>
 #include <vector>
@@ -271,6 +276,44 @@ TEST(RunParameters, SingleLevelMessageOnStandardOutput) {
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
 }
 
+// Standard output joined to standard error in the death statement: a
+// refused command line with -UVinit prints its refusal and nothing before
+// it ("fasle" reads as true until the check refuses it); an accepted one
+// prints the single-level line between the usage lines of -UVinit and
+// -alphaInit, as it always has.
+TEST(RunParametersDeathTest, SingleLevelLineOnlyForAnAcceptedCommandLine) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const struct {
+    std::vector<std::string> args;
+    const char* message;
+  } refused[] = {
+      {{"-UVinit", "fasle"}, "^invalid value fasle for -UVinit \\(not a bool value"},
+      {{"-UVinit", "true", "-alphaInit", "0"}, "^invalid value 0 for -alphaInit"},
+      {{"-multiresol", "4", "-UVinit", "-sigBlur", "-50"}, "^invalid value -50 for -sigBlur"},
+      {{"-UVinit", "-dx", "0"}, "^invalid value 0 for -dx"},
+  };
+  for (const auto& c : refused) {
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    EXPECT_EXIT(
+        {
+          std::fflush(stdout);  // what the test program printed stays out
+          ::dup2(2, 1);
+          parse(c.args);
+        },
+        ::testing::ExitedWithCode(1), c.message);
+  }
+  EXPECT_EXIT(
+      {
+        std::fflush(stdout);
+        ::dup2(2, 1);
+        parse({"-h", "-UVinit", "-multiresol", "2"});
+        std::cout.flush();
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0),
+      "-UVinit +true[^\n]*\nsetting a single resolution level!\n +-alphaInit ");
+}
+
 namespace {
 
 // One usage line: name in 16 columns, value in 24, help text.
@@ -397,6 +440,55 @@ TEST(RunParameters, FinestBlurWidth) {
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.args));
     EXPECT_FLOAT_EQ(finest_blur_width(parse(c.args)), c.width);
+  }
+}
+
+// The bound a -sigBlur refusal suggests, worked out by hand: 584 x 388 with
+// 3 levels pads to 584 x 392 (multiples of 8), and -s gives s * 584 / 100
+// pixels, 4 at s = 400 / 584 = 0.68493150...: to 6 digits toward zero,
+// -0.684931 (3.999997 pixels in float) is accepted; -0.684932 gives
+// 4.0000029 pixels, which 6 digits would show as "4".
+TEST(RunParameters, SuggestedSigBlurBoundIsAccepted) {
+  RunParameters p = defaults();
+  p.dx = p.dxOrig = p.Dx = 584;
+  p.dy = p.dyOrig = p.Dy = 388;
+  p.sigBlur = -0.7;
+  const std::string refused = check_run_parameters(p);
+  EXPECT_NE(refused.find("584 x 392 tile padded for 3 levels; on this tile -sigBlur goes down to "
+                         "about -0.684931; "),
+            std::string::npos)
+      << refused;
+  p.sigBlur = -0.684931;
+  EXPECT_EQ(check_run_parameters(p), "");
+  p.sigBlur = -0.684932;
+  const std::string past = check_run_parameters(p);
+  const std::string head =
+      "invalid value -0.684932 for -sigBlur (resolves to a smoothing width of ";
+  ASSERT_EQ(past.substr(0, head.size()), head) << past;
+  const double width = std::strtod(past.c_str() + head.size(), nullptr);
+  EXPECT_GT(width, 4.0) << past;
+  EXPECT_LT(width, 4.00001) << past;
+
+  // On every tile, the bound shown lies within the accepted range, inside
+  // the exact bound -400 / largest by less than a unit of its 6th digit.
+  const std::string marker = "goes down to about ";
+  for (int side = 1; side <= 3000; ++side) {
+    SCOPED_TRACE(side);
+    p.dx = p.dxOrig = p.Dx = side;
+    p.dy = p.dyOrig = p.Dy = 8;
+    p.nb_resol = 1;
+    p.offEdge = 0;
+    const long long largest = std::max(side + side % 2, 8);
+    const double exact = -400.0 / static_cast<double>(largest);
+    p.sigBlur = 2 * exact;
+    const std::string message = check_run_parameters(p);
+    const std::size_t at = message.find(marker);
+    ASSERT_NE(at, std::string::npos) << message;
+    const double bound = std::strtod(message.c_str() + at + marker.size(), nullptr);
+    EXPECT_GE(bound, exact);
+    EXPECT_LT(bound - exact, 1e-5 * -exact);
+    p.sigBlur = bound;
+    EXPECT_EQ(check_run_parameters(p), "");
   }
 }
 
@@ -849,7 +941,10 @@ TEST(RunParametersDeathTest, OutOfRangeValuesAreRefused) {
       {{"-dx", "584", "-dy", "388", "-sigBlur", "-0.7"},
        "invalid value -0.7 for -sigBlur \\(resolves to a smoothing width of 4.088 pixels, 0.7 "
        "percent of 584, the largest side of the 584 x 392 tile padded for 3 levels; on this tile "
-       "-sigBlur goes down to about -0.684932; accepted range: "},
+       "-sigBlur goes down to about -0.684931; accepted range: "},
+      // Just past that bound: 4.0000029 pixels, more than 4 in the digits shown.
+      {{"-dx", "584", "-dy", "388", "-sigBlur", "-0.684932"},
+       "invalid value -0.684932 for -sigBlur \\(resolves to a smoothing width of 4\\.00000[1-9]"},
       // -UVinit leaves one level: 110 pads to 110, not 112.
       {{"-dx", "110", "-sigBlur", "-3.7", "-UVinit", "-dy", "20"},
        "invalid value -3.7 for -sigBlur \\(resolves to a smoothing width of 4.07 pixels, 3.7 "

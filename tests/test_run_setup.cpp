@@ -70,6 +70,14 @@ TEST(RunSetup, SizeRefusals) {
   }
 }
 
+// The padded size in the refusal, its level count in the singular for one.
+TEST(RunSetup, PaddedSizeRefusalCountsTheLevels) {
+  EXPECT_EQ(check_run_sizes(tile(32767, 8, 32767, 8, 1)),
+            "Refused: the tile 32767 x 8 padded for 1 level (32768 x 8) exceeds 32767 pixels.");
+  EXPECT_EQ(check_run_sizes(tile(8, 32765, 8, 32765, 2)),
+            "Refused: the tile 8 x 32765 padded for 2 levels (8 x 32768) exceeds 32767 pixels.");
+}
+
 TEST(RunSetup, PyramidKernelAndItsTranspose) {
   const CImg<double> k = burt_kernel();
   ASSERT_EQ(k.width(), 5);
