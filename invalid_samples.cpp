@@ -1,5 +1,7 @@
 #include "invalid_samples.h"
 
+#include "image_derivatives.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <vector>
@@ -148,6 +150,10 @@ CImg<unsigned char> data_exclusion_mask(const CImg<double>& img, int radius) {
 int derivative_reach(float sigma) {
   if (!(sigma > 0)) return 1;
   return 1 + static_cast<int>(std::ceil(2.0 * static_cast<double>(sigma)));
+}
+
+int level_reach(float sigBlur, const CImg<double>& img) {
+  return derivative_reach(blurWidth(sigBlur, img.width(), img.height(), img.depth()));
 }
 
 void exclude_from_data(CImg<double>& data_out, const CImg<unsigned char>& mask) {

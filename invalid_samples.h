@@ -66,6 +66,10 @@ cimg_library::CImg<unsigned char> data_exclusion_mask(const cimg_library::CImg<d
 // pixels, 1 without smoothing.
 int derivative_reach(float sigma);
 
+// The reach of the derivatives on a level image img with the -sigBlur
+// value sigBlur (a negative one scales with the level's largest side).
+int level_reach(float sigBlur, const cimg_library::CImg<double>& img);
+
 // data_out = 0 wherever mask is 1; nothing when mask is empty.
 void exclude_from_data(cimg_library::CImg<double>& data_out,
                        const cimg_library::CImg<unsigned char>& mask);

@@ -40,9 +40,8 @@ void zero_data_border(const RunParameters& p, CImg<double>& data_out, int resol)
 void compute_derivatives(const RunParameters& p, RunSetup& s, LevelState& level) {
   const int l = level.resol;
   const float sigma = static_cast<float>(p.sigBlur);
-  const CImg<double>& im1 = s.pyrIm[l];
-  const float width = blurWidth(sigma, im1.width(), im1.height(), im1.depth());
-  level.dataExcluded = data_exclusion_mask(s.pyrIm[l], s.pyrImdt[l], derivative_reach(width));
+  level.dataExcluded =
+      data_exclusion_mask(s.pyrIm[l], s.pyrImdt[l], level_reach(sigma, s.pyrIm[l]));
   if (level.dataExcluded.is_empty()) {
     s.pyrf_x[l] = gradSpline_X(s.pyrImdt[l], sigma);
     s.pyrf_y[l] = gradSpline_Y(s.pyrImdt[l], sigma);
@@ -74,11 +73,9 @@ bool level_has_data(const RunParameters& p, const RunSetup& s, int l) {
   if (std::any_of(data_out.begin(), data_out.end(), [](double w) { return w > 0.0; }))
     return true;
   if (l == 0) {
-    const CImg<double>& im1 = s.pyrIm[0];
-    const float width =
-        blurWidth(static_cast<float>(p.sigBlur), im1.width(), im1.height(), im1.depth());
     const DataExclusionCounts counts = count_data_exclusions(
-        im1, s.pyrImdt[0], derivative_reach(width), p.offEdge, p.dxOrig, p.dyOrig);
+        s.pyrIm[0], s.pyrImdt[0], level_reach(static_cast<float>(p.sigBlur), s.pyrIm[0]),
+        p.offEdge, p.dxOrig, p.dyOrig);
     refuse(no_data_message(counts, p.dxOrig, p.dyOrig, false));
   }
   std::cout << "No pixel of level " << l << " (" << data_out.width() << " x "

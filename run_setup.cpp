@@ -6,7 +6,6 @@
 #include <iostream>
 #include <utility>
 
-#include "image_derivatives.h"
 #include "image_utils.h"
 #include "invalid_samples.h"
 #include "operators.h"
@@ -116,10 +115,9 @@ void pad_tiles(RunParameters& p, const CImg<double>& imOrig, const CImg<double>&
 // Image 1's own invalid samples (and the padding) with the frame may
 // leave no pixel of the finest level a data term, whatever the flow.
 void refuse_without_data(const RunParameters& p, const RunSetup& s) {
-  const float width =
-      blurWidth(static_cast<float>(p.sigBlur), s.im.width(), s.im.height(), s.im.depth());
-  const DataExclusionCounts counts = count_data_exclusions(
-      s.im, CImg<double>(), derivative_reach(width), p.offEdge, p.dxOrig, p.dyOrig);
+  const DataExclusionCounts counts =
+      count_data_exclusions(s.im, CImg<double>(), level_reach(static_cast<float>(p.sigBlur), s.im),
+                            p.offEdge, p.dxOrig, p.dyOrig);
   if (counts.kept() == 0) refuse(no_data_message(counts, p.dxOrig, p.dyOrig, true));
 }
 
