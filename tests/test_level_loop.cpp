@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <cmath>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -20,6 +19,7 @@
 #include "program_run.h"
 #include "run_parameters.h"
 #include "run_setup.h"
+#include "texture_pair.h"
 
 using namespace velmora_test;
 
@@ -30,17 +30,8 @@ namespace {
 // -shrink (x - c), pointing inwards everywhere (0.95 px at the sides of a
 // 64-pixel image for shrink 0.03): no warp target leaves image 2.
 Grey zoomed_texture(int w, int h, double shrink, unsigned seed) {
-  std::mt19937 gen(seed);
-  std::uniform_real_distribution<double> unit(0.0, 1.0);
-  const double pi = std::acos(-1.0);
   const int waves = 8;
-  std::vector<double> kx(waves), ky(waves), phase(waves);
-  for (int k = 0; k < waves; ++k) {
-    const double lambda = 14.0 + 18.0 * unit(gen), theta = 2.0 * pi * unit(gen);
-    kx[k] = 2.0 * pi / lambda * std::cos(theta);
-    ky[k] = 2.0 * pi / lambda * std::sin(theta);
-    phase[k] = 2.0 * pi * unit(gen);
-  }
+  const PlaneWaves texture(seed, waves, 14.0, 18.0);
   const double cx = (w - 1) / 2.0, cy = (h - 1) / 2.0;
   Grey g;
   g.width = w;
@@ -48,9 +39,7 @@ Grey zoomed_texture(int w, int h, double shrink, unsigned seed) {
   for (int y = 0; y < h; ++y)
     for (int x = 0; x < w; ++x) {
       const double X = cx + (x - cx) / (1.0 - shrink), Y = cy + (y - cy) / (1.0 - shrink);
-      double s = 0.0;
-      for (int k = 0; k < waves; ++k) s += std::cos(kx[k] * X + ky[k] * Y + phase[k]);
-      g.v.push_back(480.0 + 160.0 * s / std::sqrt(2.0 * waves));
+      g.v.push_back(480.0 + 160.0 * texture.at(X, Y) / std::sqrt(2.0 * waves));
     }
   return g;
 }
@@ -59,8 +48,7 @@ Grey zoomed_texture(int w, int h, double shrink, unsigned seed) {
 // generator state, denormals flushed as at the program's start, probe seeds
 // from the clock fixed at t) and returns the md5 of the motion file it
 // writes, or "" when the child failed.
-std::string md5_of_run(const ScratchDir& dir, const std::vector<std::string>& args,
-                       std::time_t t) {
+std::string md5_of_run(const ScratchDir& dir, const std::vector<std::string>& args, std::time_t t) {
   const pid_t child = ::fork();
   if (child == 0) {
     flush_denormals_to_zero();
