@@ -17,7 +17,6 @@
 #include "level_loop.h"
 #include "output_file.h"
 #include "outputs.h"
-#include "refusal.h"
 #include "run_parameters.h"
 #include "run_setup.h"
 
@@ -70,12 +69,21 @@ void show_weights(const CImgList<double>& weights, const char* title) {
   weights.get_append('x').display(title);
 }
 
-int run(int argc, char** argv) {
-  RunParameters p = read_run_parameters(argc, argv);
-  RunDisplay display;
+// The refusals the options alone decide, after those of the command line
+// itself: a refused run prints nothing on standard output, not even the
+// single-level line of -UVinit.
+std::string refusal_before_input(const RunParameters& p) {
   if (p.display) {
     const std::string refused = display_refusal();
-    if (!refused.empty()) refuse(refused);
+    if (!refused.empty()) return refused;
+  }
+  return check_before_input(p);
+}
+
+int run(int argc, char** argv) {
+  RunParameters p = read_run_parameters(argc, argv, refusal_before_input);
+  RunDisplay display;
+  if (p.display) {
     display.image = show_image;
     display.weights = show_weights;
   }

@@ -3,11 +3,12 @@
 #include <CImg.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "image_conversion.h"
 #include "image_utils.h"
+#include "refusal.h"
 #include "spline_derivatives.h"
 #include "spline_mirror.h"
 
@@ -17,9 +18,9 @@ namespace {
 
 void refuseLargeImage(const char* function, const CImg<double>& img) {
   if (img.width() <= kMaxImageSide && img.height() <= kMaxImageSide) return;
-  std::fprintf(stderr, "%s: image of %d x %d pixels exceeds %d pixels per side\n", function,
-               img.width(), img.height(), kMaxImageSide);
-  std::exit(1);
+  refuse(std::string(function) + ": image of " + std::to_string(img.width()) + " x " +
+         std::to_string(img.height()) + " pixels exceeds " + std::to_string(kMaxImageSide) +
+         " pixels per side");
 }
 
 // Isotropic Deriche smoothing of order 0 with Neumann borders, along x, y
@@ -51,12 +52,14 @@ CImg<double> splineDerivative(const char* function, const CImg<double>& in, floa
 
   float* coefficients = static_cast<float*>(std::calloc(static_cast<size_t>(count), sizeof(float)));
   if (!coefficients) {
-    std::fprintf(stderr, "%s: not enough memory for %d x %d coefficients\n", function, nb_col,
-                 nb_lig);
-    std::exit(1);
+    refuse(std::string(function) + ": not enough memory for " + std::to_string(nb_col) + " x " +
+           std::to_string(nb_lig) + " coefficients");
   }
   float* values = CImg2float(source);
-  if (directBsplineMirror(values, coefficients, nb_col, nb_lig, 1, 3) != 0) std::exit(1);
+  // The spline library has printed what failed.
+  if (directBsplineMirror(values, coefficients, nb_col, nb_lig, 1, 3) != 0)
+    refuse(std::string(function) + ": the spline coefficients of a " + std::to_string(nb_col) +
+           " x " + std::to_string(nb_lig) + " image could not be computed");
   if (alongX)
     gradX(coefficients, values, nb_col, nb_lig, 3, 0.0f);
   else

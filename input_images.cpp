@@ -19,6 +19,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "invalid_marker.h"
 #include "refusal.h"
 
 using cimg_library::CImg;
@@ -218,13 +219,43 @@ std::string converter_argument(const char* path) {
   return path[0] == '/' ? std::string(path) : "./" + std::string(path);
 }
 
+// While it lives, SIGCHLD has its default disposition, so that a child can
+// be waited for: a caller that ignores SIGCHLD (a disposition inherited
+// through exec) or sets SA_NOCLDWAIT has its children reaped as they end,
+// and waitpid fails with ECHILD. The caller's disposition comes back after.
+class ChildrenWaitable {
+ public:
+  ChildrenWaitable() {
+    struct sigaction current;
+    if (::sigaction(SIGCHLD, nullptr, &current) != 0) return;
+    const bool ignored = !(current.sa_flags & SA_SIGINFO) && current.sa_handler == SIG_IGN;
+    if (!ignored && !(current.sa_flags & SA_NOCLDWAIT)) return;
+    struct sigaction waitable = current;
+    waitable.sa_flags &= ~SA_NOCLDWAIT;
+    if (ignored) waitable.sa_handler = SIG_DFL;
+    if (::sigaction(SIGCHLD, &waitable, nullptr) == 0) {
+      saved_ = current;
+      changed_ = true;
+    }
+  }
+  ~ChildrenWaitable() {
+    if (changed_) ::sigaction(SIGCHLD, &saved_, nullptr);
+  }
+  ChildrenWaitable(const ChildrenWaitable&) = delete;
+  ChildrenWaitable& operator=(const ChildrenWaitable&) = delete;
+
+ private:
+  struct sigaction saved_ = {};
+  bool changed_ = false;
+};
+
 // Runs converter on path with an argument vector (no shell): the command
 // the image library ran, "convert [-density 400x400] <file> pnm:-", with
 // the density kept for PDF files. Its standard output, the image as PNM,
 // is read into pnm; its standard input is /dev/null and its standard error
 // is ours. The converter gets no descriptor of ours but 0 to 2, and is
-// waited for whatever happens. "" when it exited with status 0, else a
-// one-line message naming path.
+// waited for whatever happens, also when the caller ignores SIGCHLD. "" when
+// it exited with status 0, else a one-line message naming path.
 std::string run_converter(const std::string& converter, const char* path, std::ostream& pnm) {
   std::vector<std::string> args = {converter};
   if (!cimg_library::cimg::strcasecmp(cimg_library::cimg::split_filename(path), "pdf")) {
@@ -248,17 +279,20 @@ std::string run_converter(const std::string& converter, const char* path, std::o
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
   ::posix_spawn_file_actions_addclosefrom_np(&actions, 3);
 #endif
-  // No signal blocked, and SIGPIPE at its default even if we ignore it.
+  // No signal blocked, and SIGPIPE and SIGCHLD at their defaults even if
+  // they are ignored here (the converter may wait for programs of its own).
   posix_spawnattr_t attributes;
   ::posix_spawnattr_init(&attributes);
   sigset_t signals;
   sigemptyset(&signals);
   ::posix_spawnattr_setsigmask(&attributes, &signals);
   sigaddset(&signals, SIGPIPE);
+  sigaddset(&signals, SIGCHLD);
   ::posix_spawnattr_setsigdefault(&attributes, &signals);
   ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
   std::cout.flush();  // our lines before whatever the converter prints
   std::fflush(stdout);
+  const ChildrenWaitable waitable;
   pid_t pid = 0;
   const int spawned =
       ::posix_spawn(&pid, converter.c_str(), &actions, &attributes, argv.data(), environ);
@@ -365,8 +399,9 @@ std::string check_samples(const char* path, const CImg<double>& image) {
       return "";
   }
   return about(path, s.str() +
-                         "; samples must lie from 0 to 1023 (8- or 10-bit images; "
-                         "1022 and 1023 mark invalid samples).");
+                         "; samples must lie from 0 to " + grey_text(kMaxSample) +
+                         " (8- or 10-bit images; " + grey_text(kInvalidMagnitude) + " and " +
+                         grey_text(kMaxSample) + " mark invalid samples).");
 }
 
 CImg<double> load_grey_image(const char* path) {

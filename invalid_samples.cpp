@@ -187,8 +187,8 @@ std::string no_data_message(const DataExclusionCounts& c, int dxOrig, int dyOrig
                   (beforeFirstLevel ? ", whatever the flow" : "") +
                   ", so the images give no flow: of its " + std::to_string(c.tile) + " pixels, " +
                   std::to_string(c.image1) +
-                  " read an invalid sample (1022 or more) of image 1 or the padding beyond the "
-                  "tile, ";
+                  " read an invalid sample (" + grey_text(kInvalidMagnitude) +
+                  " or more) of image 1 or the padding beyond the tile, ";
   m += beforeFirstLevel ? std::to_string(c.frame) + " more lie in the -offEdeges frame"
                         : std::to_string(c.image2) +
                               " more one of the warped image 2 or a position outside it, " +

@@ -26,10 +26,10 @@ constexpr int kReweightingPasses = 5;
 bool quadratic_data(const RunParameters& p) { return p.norm == 2.0; }
 bool quadratic_regularisation(const RunParameters& p) { return p.normRegRob == 2; }
 
-// Zero data weight on the -offEdeges frame and, at level 0, on the padding.
-void zero_data_border(const RunParameters& p, CImg<double>& data_out, int resol) {
+// Zero data weight on the -offEdeges frame. The padding needs no zeroing:
+// its samples are invalid, so level.dataExcluded holds it at every level.
+void zero_data_border(const RunParameters& p, CImg<double>& data_out) {
   setZeroBorder(data_out, p.offEdge, p.offEdge);
-  if (resol == 0) setZeroBorderOnExpandedRegion(data_out, p.dxOrig, p.dyOrig);
 }
 
 // Derivatives of the warped image 2 and the temporal difference. When
@@ -59,7 +59,7 @@ void reset_weights(const RunParameters& p, RunSetup& s, LevelState& level) {
   const int l = level.resol;
   CImg<double>& data_out = s.pyrOut[l];
   data_out.fill(1.0);
-  zero_data_border(p, data_out, l);
+  zero_data_border(p, data_out);
   exclude_from_data(data_out, level.dataExcluded);
   s.pyrXinc[l].fill(0.0);
   level.reg_out.assign(2, s.pyrIm[l].width(), s.pyrIm[l].height(), 1, 1, 1.0);
@@ -135,7 +135,7 @@ void reweighting_passes(const RunParameters& p, RunSetup& s, const HyperParamete
   const int l = level.resol;
   for (int pass = 0; pass < kReweightingPasses; ++pass) {
     robust_data_weights(p, s, h, level, s.pyrXinc[l], s.pyrOut[l]);
-    zero_data_border(p, s.pyrOut[l], l);
+    zero_data_border(p, s.pyrOut[l]);
     if (p.normRegRob == 0)
       UpdateRobustWeight_Leclerc(s.pyrXtil[l] + s.pyrXinc[l], level.reg_out,
                                  h.FactorRobParam_reg, p.periodic);

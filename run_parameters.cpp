@@ -40,7 +40,7 @@ const char* base_name(const char* path) {
 struct OptionRule {
   const char* name;
   char kind;  // 's' string, 'i' int, 'd' double, 'b' bool
-  const char* accepted;
+  std::string accepted;
 };
 
 const OptionRule kOptionRules[] = {
@@ -76,7 +76,9 @@ const OptionRule kOptionRules[] = {
     {"-nbItTrace", 'i', "1 to 1000000"},
     {"-precision", 'd', "a finite number, 0 or more"},
     {"-maxItConvAlpha", 'i', "an integer"},
-    {"-Umean", 'd', "a finite number from -32767 to 32767; 0 with -UVinit"},
+    {"-Umean", 'd',
+     "a finite number from -" + std::to_string(static_cast<int>(kMaxVelocity)) + " to " +
+         std::to_string(static_cast<int>(kMaxVelocity)) + "; 0 with -UVinit"},
     {"-UVinit", 'b', "true or false"},
     {"-alphaInit", 'd', "a finite number > 0"},
     {"-betaInit", 'd', "a finite number > 0"},
@@ -166,7 +168,7 @@ bool is_double_text(const char* text) {
 }
 
 std::string invalid(const std::string& value, const char* option, const char* what,
-                    const char* accepted) {
+                    const std::string& accepted) {
   return "invalid value " + value + " for " + option + " (" + what + "accepted range: " + accepted +
          ")";
 }
@@ -329,7 +331,8 @@ std::string sigblur_bound(const RunParameters& p, long long largest) {
 
 }  // namespace
 
-RunParameters read_run_parameters(int argc, const char* const* argv) {
+RunParameters read_run_parameters(int argc, const char* const* argv,
+                                  const ParameterCheck& more_checks) {
   RunParameters p;
   usage(argc, argv);
 
@@ -407,6 +410,7 @@ RunParameters read_run_parameters(int argc, const char* const* argv) {
 
   std::string refused = check_arguments(argc, argv);
   if (refused.empty()) refused = check_run_parameters(p, argc, argv);
+  if (refused.empty() && more_checks) refused = more_checks(p);
   if (single_level && refused.empty())
     std::cout << "setting a single resolution level!" << std::endl;
   read_last_options(true);  // the same values, now with their usage lines

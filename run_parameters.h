@@ -3,6 +3,7 @@
 #ifndef VELMORA_RUN_PARAMETERS_H
 #define VELMORA_RUN_PARAMETERS_H
 
+#include <functional>
 #include <string>
 
 // Every value the run reads from its command line. Field names are the
@@ -51,12 +52,16 @@ struct RunParameters {
 // on), applies the derivations (robust-estimation switch, single-level rule
 // for a level count of 2 to 7, a count outside 1..7 being kept for the
 // check, dxOrig/dyOrig, the robust factors) and checks the command line
-// with check_arguments and the values with check_run_parameters. A refused
-// command line ends the program with one line on standard error and exit
-// status 1, before any file is opened, and prints nothing on standard
-// output; an accepted one with the single-level rule prints its line there.
-// argv[0] gives the program name of the usage banner; argc may be 0.
-RunParameters read_run_parameters(int argc, const char* const* argv);
+// with check_arguments, the values with check_run_parameters and then, when
+// given, with more_checks (the caller's checks of what the options alone
+// decide; "" or the one-line refusal). A refused command line ends the
+// program with one line on standard error and exit status 1, before any
+// file is opened, and prints nothing on standard output; an accepted one
+// with the single-level rule prints its line there. argv[0] gives the
+// program name of the usage banner; argc may be 0.
+using ParameterCheck = std::function<std::string(const RunParameters&)>;
+RunParameters read_run_parameters(int argc, const char* const* argv,
+                                  const ParameterCheck& more_checks = nullptr);
 
 // Shape of the command line argv[1 .. argc-1]: every argument is one of the
 // 28 option names or a help flag; every option but a bool one is followed

@@ -45,9 +45,11 @@ void refuse_all_invalid(const RunParameters& p, const char* which, const char* p
   const std::string how = preWarped ? std::string(" pre-warped by ") +
                                           (p.UVinit ? "-UVinit" : "-Umean")
                                     : std::string();
-  const char* why = preWarped ? "every pixel there reads a sample of 1022 or more, the mark of an "
-                                "invalid sample, or a position outside image 2"
-                              : "every sample there is 1022 or more, the mark of an invalid sample";
+  const std::string mark = grey_text(kInvalidMagnitude) + " or more, the mark of an invalid sample";
+  const std::string why = preWarped
+                              ? "every pixel there reads a sample of " + mark +
+                                    ", or a position outside image 2"
+                              : "every sample there is " + mark;
   refuse(std::string("Refused: ") + which + " " + path + how +
          " has no valid sample in the tile of " + std::to_string(p.dxOrig) + " x " +
          std::to_string(p.dyOrig) + " pixels at column " + std::to_string(p.ofx) + ", row " +
@@ -238,13 +240,17 @@ std::string check_extent_in_image2(const RunParameters& p, const char* path, int
          std::to_string(height2) + " pixels.";
 }
 
-RunSetup run_setup(RunParameters& p, const RunDisplay& display) {
+std::string check_before_input(const RunParameters& p) {
   const std::string sizes = check_run_sizes(p);
-  if (!sizes.empty()) refuse(sizes);
+  if (!sizes.empty()) return sizes;
   // The Hessian's entry limit before the memory check: a tile beyond it
   // is refused whatever memory the machine has.
-  const std::string entries = check_hessian_entries(p);
-  if (!entries.empty()) refuse(entries);
+  return check_hessian_entries(p);
+}
+
+RunSetup run_setup(RunParameters& p, const RunDisplay& display) {
+  const std::string refused = check_before_input(p);
+  if (!refused.empty()) refuse(refused);
   plan_run_memory(p);
   RunSetup s;
   s.fileIm = read_list_file(p);

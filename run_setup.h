@@ -63,6 +63,11 @@ RunSetup run_setup(RunParameters& p, const RunDisplay& display);
 // one-line message (no line end).
 std::string check_run_sizes(const RunParameters& p);
 
+// The refusals of run_setup that the options alone decide, in its order:
+// check_run_sizes, then the finest-level Hessian's entry limit
+// (check_hessian_entries). "" or the first one-line message.
+std::string check_before_input(const RunParameters& p);
+
 // Refusals once the images are loaded: the tile (ofx, ofy, dxOrig x dyOrig)
 // must lie inside image 1 (width1 x height1), the Dx x Dy extent inside
 // image 2. Returns "" or a one-line message with the sizes (no line end).

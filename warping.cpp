@@ -5,10 +5,12 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "image_conversion.h"
 #include "image_utils.h"
 #include "invalid_samples.h"
+#include "refusal.h"
 #include "spline_interpolation.h"
 #include "spline_prefilter.h"
 
@@ -23,9 +25,9 @@ const int kMaxUpsampledSide = kMaxImageSide / 2;
 // valid warped value.
 const float kLargestValid = std::nextafter(static_cast<float>(kInvalidMagnitude), 0.0f);
 
-[[noreturn]] void fail(const char* function, const char* what, int w, int h) {
-  std::fprintf(stderr, "%s: %s (%d x %d)\n", function, what, w, h);
-  std::exit(1);
+[[noreturn]] void fail(const char* function, const std::string& what, int w, int h) {
+  refuse(std::string(function) + ": " + what + " (" + std::to_string(w) + " x " +
+         std::to_string(h) + ")");
 }
 
 // Zero-filled buffer of count floats holding a copy of samples, or the end
@@ -42,7 +44,9 @@ float* copiedBuffer(const char* function, const float* samples, int w, int h) {
 
 void Proj_Dup_Spline(CImg<double>& out, const CImg<double>& in, int SplineDegree) {
   if (in.width() > kMaxUpsampledSide || in.height() > kMaxUpsampledSide)
-    fail("Proj_Dup_Spline", "input larger than 16383 pixels per side", in.width(), in.height());
+    fail("Proj_Dup_Spline",
+         "input larger than " + std::to_string(kMaxUpsampledSide) + " pixels per side",
+         in.width(), in.height());
   const short nb_col = static_cast<short>(in.width());
   const short nb_lig = static_cast<short>(in.height());
   const short L_s = static_cast<short>(2 * nb_col);
@@ -102,7 +106,8 @@ void Recal_spline(CImg<double>& out, const CImg<double>& in, const CImg<double>&
   std::printf("\n Recalage\n");
   std::fflush(stdout);
   if (in.width() > kMaxImageSide || in.height() > kMaxImageSide)
-    fail("Recal_spline", "input larger than 32767 pixels per side", in.width(), in.height());
+    fail("Recal_spline", "input larger than " + std::to_string(kMaxImageSide) + " pixels per side",
+         in.width(), in.height());
   if (out.width() != in.width() || out.height() != in.height())
     fail("Recal_spline", "output must have the input's size, got", out.width(), out.height());
   if (UV.width() != in.width() || UV.height() != in.height() || UV.depth() < 2)

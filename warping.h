@@ -21,8 +21,10 @@ void Proj_Dup_Spline(cimg_library::CImg<double>& out, const cimg_library::CImg<d
                      int SplineDegree);
 
 // What the warp gives a pixel whose target lies outside the image: the
-// nearest stored sample (the level warps), or an invalid sample (+1023, the
-// pre-warp of image 2, whose pixels outside it hold no measurement).
+// nearest stored sample (the four-argument Recal_spline), or an invalid
+// sample (+1023). The program's warps all take the second, the pre-warp of
+// image 2 and the warps between levels alike: a target outside image 2
+// holds no measurement, so the pixel leaves the data term.
 enum class OutsideTarget { NearestSample, Invalid };
 
 // Warps in by the flow UV (in's width and height, slice 0 U along the
@@ -33,13 +35,14 @@ enum class OutsideTarget { NearestSample, Invalid };
 // inside the image, the pixel is invalid (it carries the block's first
 // invalid sample), and when it does not, it takes the stored sample at the
 // target clamped to the image (or, with OutsideTarget::Invalid, +1023 where
-// the target itself lies outside). Validity thus follows the markers only:
-// a spline value of valid samples that overshoots to 1022 or more is held
-// just below 1022. Degree 2 or less interpolates bilinearly.
+// the target itself lies outside). Inside the image, validity thus follows
+// the markers only: a spline value of valid samples that overshoots to 1022
+// or more is held just below 1022. Degree 2 or less interpolates bilinearly.
 // The spline goes through in with its invalid samples filled from valid
 // neighbours, so that no invalid value leaks into the pixels around it.
 // A pixel whose displacement is not finite keeps its own value. Prints
-// "\n Recalage" and a line end first.
+// "\n Recalage" and a line end first. The four-argument form takes the
+// nearest stored sample outside the image.
 void Recal_spline(cimg_library::CImg<double>& out, const cimg_library::CImg<double>& in,
                   const cimg_library::CImg<double>& UV, int SplineDegree);
 void Recal_spline(cimg_library::CImg<double>& out, const cimg_library::CImg<double>& in,

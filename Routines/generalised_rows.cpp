@@ -5,11 +5,12 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
-#include <cstdlib>
+#include <string>
 
 #include "boundary_conditions.h"
 #include "generalised_coefficients.h"
 #include "level_solve.h"
+#include "refusal.h"
 
 using cimg_library::CImgList;
 
@@ -118,9 +119,7 @@ void refuseOversizedCount(int nc, int nl, long long count) {
   const long long floor = 4LL * std::max(nc, 0) * std::max(nl, 0);
   const long long need = std::max(floor, count);
   if (need <= INT_MAX) return;
-  std::fprintf(stderr,
-               "Error: an image of %d x %d pixels is too large for the generalised Hessian "
-               "(%lld stored entries; at most %d)\n",
-               nc, nl, need, INT_MAX);
-  std::exit(1);
+  refuse("Error: an image of " + std::to_string(nc) + " x " + std::to_string(nl) +
+         " pixels is too large for the generalised Hessian (" + std::to_string(need) +
+         " stored entries; at most " + std::to_string(INT_MAX) + ")");
 }

@@ -5,11 +5,11 @@
 
 #include <cassert>
 #include <climits>
-#include <cstdio>
-#include <cstdlib>
+#include <string>
 
 #include "CImg.h"
 #include "boundary_conditions.h"
+#include "refusal.h"
 
 using cimg_library::CImg;
 using cimg_library::CImgList;
@@ -26,11 +26,10 @@ int hessianNombre(int nc, int nl, bool periodic) {
   const long long count = hessianStoredCount(nc, nl, periodic);
   const long long taille = nc > 0 && nl > 0 ? 2LL * nc * nl : 0;
   if (count > INT_MAX || taille > INT_MAX) {
-    std::fprintf(stderr,
-                 "Error: a level of %d x %d pixels is too large for the sparse Hessian "
-                 "(%lld unknowns, %lld stored entries; at most %d each)\n",
-                 nc, nl, taille, count, INT_MAX);
-    std::exit(1);
+    refuse("Error: a level of " + std::to_string(nc) + " x " + std::to_string(nl) +
+           " pixels is too large for the sparse Hessian (" + std::to_string(taille) +
+           " unknowns, " + std::to_string(count) + " stored entries; at most " +
+           std::to_string(INT_MAX) + " each)");
   }
   return static_cast<int>(count);
 }

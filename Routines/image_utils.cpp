@@ -7,12 +7,13 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "CImg.h"
 #include "output_file.h"
+#include "refusal.h"
 
 using cimg_library::CImg;
 using cimg_library::CImgList;
@@ -21,9 +22,9 @@ namespace {
 
 void refuseSize(const char* caller, int nc, int nl) {
   if (nc < 0 || nl < 0 || nc > kMaxImageSide || nl > kMaxImageSide) {
-    std::fprintf(stderr, "Error: %s: image of %d x %d pixels; sizes must lie in 0 ... %d\n",
-                 caller, nc, nl, kMaxImageSide);
-    std::exit(1);
+    refuse(std::string("Error: ") + caller + ": image of " + std::to_string(nc) + " x " +
+           std::to_string(nl) + " pixels; sizes must lie in 0 ... " +
+           std::to_string(kMaxImageSide));
   }
 }
 
@@ -46,8 +47,7 @@ void expand_dim(int nb_col, int nb_lig, int resol, int* nouv_nb_col, int* nouv_n
   }
   refuseSize("expand_dim()", nb_col, nb_lig);
   if (resol > 30) {
-    std::fprintf(stderr, "Error: expand_dim(): %d levels; at most 30 are possible\n", resol);
-    std::exit(1);
+    refuse("Error: expand_dim(): " + std::to_string(resol) + " levels; at most 30 are possible");
   }
   // Sides of at most kMaxImageSide pad to at most 2^30: they fit an int.
   *nouv_nb_col = static_cast<int>(padded_side(nb_col, resol));
@@ -117,9 +117,8 @@ void write_pgm255(const CImg<double>& in, char* filename, float min, float max) 
   assert(max > min);
   OutputFile out(filename);
   if (!out.ok()) {
-    std::fprintf(stderr, "Error: cannot create the PGM file \"%s\": %s\n", filename,
-                 std::strerror(errno));
-    std::exit(1);
+    refuse(std::string("Error: cannot create the PGM file \"") + filename +
+           "\": " + std::strerror(errno));
   }
   std::FILE* pgmfile = out.stream();
   const int nc = in.width(), nl = in.height();
@@ -142,9 +141,8 @@ void write_pgm255(const CImg<double>& in, char* filename, float min, float max) 
   if (!written || !out.commit()) {
     const int error = errno ? errno : EIO;
     out.discard();  // exit() would not run its destructor
-    std::fprintf(stderr, "Error: cannot write the PGM file \"%s\": %s\n", filename,
-                 std::strerror(error));
-    std::exit(1);
+    refuse(std::string("Error: cannot write the PGM file \"") + filename +
+           "\": " + std::strerror(error));
   }
 }
 

@@ -6,10 +6,15 @@
 #ifndef VELMORA_INVALID_MARKER_H
 #define VELMORA_INVALID_MARKER_H
 
+#include <string>
+
 // Magnitude from which a sample is invalid.
 constexpr double kInvalidMagnitude = 1022.0;
 
 // The value written for a sample that holds no measurement.
 constexpr double kInvalidMarker = 1023.0;
+
+// A whole grey value (a marker, a sample bound) as the messages write it.
+inline std::string grey_text(double value) { return std::to_string(static_cast<long long>(value)); }
 
 #endif

@@ -3,8 +3,9 @@
 #include <CImg.h>
 
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
+#include <string>
+
+#include "refusal.h"
 
 using cimg_library::CImg;
 using cimg_library::CImgList;
@@ -14,32 +15,30 @@ namespace {
 // Ends the program when img cannot hold nc x nl values (x < nc, y < nl).
 void requireSize(const char* function, const char* name, const CImg<double>& img, int nc, int nl) {
   if (img.width() >= nc && img.height() >= nl) return;
-  std::fprintf(stderr, "%s: %s is %d x %d, needs at least %d x %d\n", function, name, img.width(),
-               img.height(), nc, nl);
-  std::exit(1);
+  refuse(std::string(function) + ": " + name + " is " + std::to_string(img.width()) + " x " +
+         std::to_string(img.height()) + ", needs at least " + std::to_string(nc) + " x " +
+         std::to_string(nl));
 }
 
 // Ends the program when the flow field has fewer than two planes.
 void requireFlow(const char* function, const CImg<double>& UV) {
   if (UV.depth() >= 2 || UV.is_empty()) return;
-  std::fprintf(stderr, "%s: flow field has %d plane(s), needs 2\n", function, UV.depth());
-  std::exit(1);
+  refuse(std::string(function) + ": flow field has " + std::to_string(UV.depth()) +
+         " plane(s), needs 2");
 }
 
 // Ends the program when list has fewer than count images of at least nc x nl.
 void requireList(const char* function, const char* name, const CImgList<double>& list, int count,
                  int nc, int nl) {
   if (static_cast<int>(list.size()) < count) {
-    std::fprintf(stderr, "%s: %s holds %u images, needs %d\n", function, name,
-                 static_cast<unsigned>(list.size()), count);
-    std::exit(1);
+    refuse(std::string(function) + ": " + name + " holds " + std::to_string(list.size()) +
+           " images, needs " + std::to_string(count));
   }
   for (int k = 0; k < count; ++k) requireSize(function, name, list[k], nc, nl);
 }
 
 [[noreturn]] void refuseParameter(const char* function, const char* name) {
-  std::fprintf(stderr, "%s: %s must not be 0\n", function, name);
-  std::exit(1);
+  refuse(std::string(function) + ": " + name + " must not be 0");
 }
 
 // r = (u fx + v fy) + ft at (x, y).
@@ -165,8 +164,8 @@ void UpdateRobustWeight_QuasiTV(const CImg<double>& UV, CImgList<double>& z_righ
   if (neta > lo) return;
   const char* function = "UpdateRobustWeight_QuasiTV";
   if (neta < 0) {
-    std::fprintf(stderr, "%s: link distance neta = %d is negative\n", function, neta);
-    std::exit(1);
+    refuse(std::string(function) + ": link distance neta = " + std::to_string(neta) +
+           " is negative");
   }
   const int nc = UV.width(), nl = UV.height();
   const int count = lo - neta + 1;

@@ -1,11 +1,11 @@
 #include "sequence_paths.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <istream>
 #include <string>
+
+#include "refusal.h"
 
 char** alloc_seqPath(int nbIm) {
   if (nbIm < 1) return new char*[0];
@@ -23,8 +23,7 @@ void free_seqPath(char** fileIm, int nbIm) {
 namespace {
 
 [[noreturn]] void refuse_line(int number, const std::string& ifn1, const std::string& what) {
-  std::fprintf(stderr, "Line %d of the list file %s %s.\n", number, ifn1.c_str(), what.c_str());
-  std::exit(1);
+  refuse("Line " + std::to_string(number) + " of the list file " + ifn1 + " " + what + ".");
 }
 
 // Reads one line into line: at most kSeqPathSlot + 1 characters are taken
@@ -55,21 +54,18 @@ void read_path(std::string ifn1, int nbIm, char** fileIm) { read_path(ifn1, nbIm
 void read_path(std::string ifn1, int nbIm, char** fileIm, int nbNeeded) {
   std::ifstream in(ifn1, std::ios::binary);
   if (!in) {
-    std::fprintf(stderr, "Can't open the list file %s !\n", ifn1.c_str());
-    std::exit(1);
+    refuse("Can't open the list file " + ifn1 + " !");
   }
   std::string line;
   for (int i = 0; i < nbIm; ++i) {
     bool too_long = false;
     if (!read_bounded_line(in, line, too_long)) {
       if (in.bad()) {
-        std::fprintf(stderr, "Can't read the list file %s !\n", ifn1.c_str());
-        std::exit(1);
+        refuse("Can't read the list file " + ifn1 + " !");
       }
       if (i < nbNeeded) {
-        std::fprintf(stderr, "The list file %s has %d line(s); %d are needed.\n", ifn1.c_str(), i,
-                     nbNeeded);
-        std::exit(1);
+        refuse("The list file " + ifn1 + " has " + std::to_string(i) + " line(s); " +
+               std::to_string(nbNeeded) + " are needed.");
       }
       fileIm[i][0] = '\0';
       continue;

@@ -569,9 +569,9 @@ TEST(InputImagesDeathTest, NoDescriptorOrChildLeft) {
 // The whole program on a PNG pair, from a working folder holding convert,
 // magick and which scripts, with PATH starting with the working folder and
 // an empty entry: none of them runs, and the motion file is that of the
-// same pair as PGM files, to the bit. A corrupt PNG ends the run with
-// status 1 and the refusal printed once, without the image library's
-// exception.
+// same pair as PGM files, to the bit, also when the caller ignores
+// SIGCHLD. A corrupt PNG ends the run with status 1 and the refusal
+// printed once, without the image library's exception.
 TEST(InputImages, ProgramReadsPngWithoutRunningTheWorkingFolder) {
   if (!have_imagemagick() || find_converter("convert").empty())
     GTEST_SKIP() << "ImageMagick's convert is not installed";
@@ -600,6 +600,16 @@ TEST(InputImages, ProgramReadsPngWithoutRunningTheWorkingFolder) {
   ASSERT_EQ(png.status, 0) << png.err;
   EXPECT_FALSE(fs::exists(marker)) << "a program of the working folder was run";
   EXPECT_EQ(png.out, pgm.out);
+  EXPECT_EQ(read_text(dir / "png/UV_HS.motion"), read_text(dir / "pgm/UV_HS.motion"));
+
+  // A caller that ignores SIGCHLD (a disposition kept through exec): the
+  // converter is still waited for, and the run is the same.
+  std::vector<std::string> ignoring = {"env", "--ignore-signal=CHLD", VELMORA_PROGRAM};
+  ignoring.insert(ignoring.end(), options.begin(), options.end());
+  fs::remove(dir.path() / "png/UV_HS.motion");
+  const RunResult quiet = run_command(dir / "png", ignoring, "ignoring");
+  ASSERT_EQ(quiet.status, 0) << quiet.err;
+  EXPECT_EQ(quiet.out, pgm.out);
   EXPECT_EQ(read_text(dir / "png/UV_HS.motion"), read_text(dir / "pgm/UV_HS.motion"));
 
   write_text(dir / "png/b.png", "\x89PNG\r\n\x1a\nnot a real one");
