@@ -70,6 +70,29 @@ std::string md5_of_run(const ScratchDir& dir, const std::vector<std::string>& ar
   return md5.status == 0 ? md5.out.substr(0, 32) : "";
 }
 
+// A run of the 64 x 64 zoom pair and the md5 of the motion file it must
+// write, probe seeds from the clock fixed at 1700000000.
+struct BitsCase {
+  const char* name;
+  std::vector<std::string> options;  // after -inPath and the tile's options
+  const char* md5;
+};
+
+void expect_bits(const char* scratch, const std::vector<std::string>& tile,
+                 const std::vector<BitsCase>& cases) {
+  ScratchDir dir(scratch);
+  write_pgm(dir / "a.pgm", zoomed_texture(64, 64, 0.0, 5), 1023);
+  write_pgm(dir / "b.pgm", zoomed_texture(64, 64, 0.03, 5), 1023);
+  write_list(dir / "list", dir / "a.pgm", dir / "b.pgm", dir / "");
+  for (const BitsCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> args = {"-inPath", dir / "list"};
+    args.insert(args.end(), tile.begin(), tile.end());
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    EXPECT_EQ(md5_of_run(dir, args, 1700000000), c.md5);
+  }
+}
+
 }  // namespace
 
 // A 64 x 64 zoom pair, three levels (no padding, every flow pointing
@@ -77,28 +100,11 @@ std::string md5_of_run(const ScratchDir& dir, const std::vector<std::string>& ar
 // the motion files are those of the program before the padding and the
 // targets outside image 2 were made invalid samples, to the bit.
 TEST(LevelLoop, UnpaddedRunsWithoutOutsideTargetsKeepTheirBits) {
-  ScratchDir dir("level_loop_bits");
-  const int W = 64, H = 64;
-  write_pgm(dir / "a.pgm", zoomed_texture(W, H, 0.0, 5), 1023);
-  write_pgm(dir / "b.pgm", zoomed_texture(W, H, 0.03, 5), 1023);
-  write_list(dir / "list", dir / "a.pgm", dir / "b.pgm", dir / "");
-  const std::vector<std::string> tile = {"-inPath", dir / "list", "-dx", "64", "-dy", "64",
-                                         "-Dx", "64", "-Dy", "64"};
-  std::vector<std::string> estimated = tile;
-  estimated.insert(estimated.end(),
-                   {"-sigmaAlphaEstim", "true", "-sigmaBetaEstim", "true", "-nbItTrace", "8"});
-  const struct {
-    const char* name;
-    std::vector<std::string> args;
-    const char* md5;
-  } cases[] = {
-      {"default", tile, "e2cb1216b32523177c6c05157fd40727"},
-      {"estimated", estimated, "6140cedfbba9955d91f41c5c5ad17e4d"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(md5_of_run(dir, c.args, 1700000000), c.md5);
-  }
+  expect_bits("level_loop_bits", {"-dx", "64", "-dy", "64", "-Dx", "64", "-Dy", "64"},
+              {{"default", {}, "e2cb1216b32523177c6c05157fd40727"},
+               {"estimated",
+                {"-sigmaAlphaEstim", "true", "-sigmaBetaEstim", "true", "-nbItTrace", "8"},
+                "6140cedfbba9955d91f41c5c5ad17e4d"}});
 }
 
 // A 60 x 60 tile of the zoom pair, padded to 64 x 64 for three and for four
@@ -107,34 +113,18 @@ TEST(LevelLoop, UnpaddedRunsWithoutOutsideTargetsKeepTheirBits) {
 // samples alone, and the motion files are those of the program that also
 // zeroed its data weights at the finest level, to the bit.
 TEST(LevelLoop, PaddedRunsKeepTheirBits) {
-  ScratchDir dir("level_loop_padded_bits");
-  const int W = 64, H = 64;
-  write_pgm(dir / "a.pgm", zoomed_texture(W, H, 0.0, 5), 1023);
-  write_pgm(dir / "b.pgm", zoomed_texture(W, H, 0.03, 5), 1023);
-  write_list(dir / "list", dir / "a.pgm", dir / "b.pgm", dir / "");
-  const std::vector<std::string> tile = {"-inPath", dir / "list", "-dx", "60", "-dy", "60",
-                                         "-ofx", "2", "-ofy", "1", "-Dx", "64", "-Dy", "64"};
-  const auto with = [&tile](std::vector<std::string> more) {
-    more.insert(more.begin(), tile.begin(), tile.end());
-    return more;
-  };
-  const struct {
-    const char* name;
-    std::vector<std::string> args;
-    const char* md5;
-  } cases[] = {
-      {"default", tile, "8312fc9b0232dfffc3b24122d818e15d"},
-      {"Leclerc, 4 levels, frame 0", with({"-norm", "0", "-normRegRob", "0", "-multiresol", "4",
-                                           "-offEdeges", "0"}), "362b5d8dd1bb5d1f9e3d7618f29452ab"},
-      {"estimated", with({"-sigmaAlphaEstim", "true", "-sigmaBetaEstim", "true", "-nbItTrace", "8"}),
-       "cd27798621916aa7a103085b355a4264"},
-      {"Leclerc data, estimated with its factor",
-       with({"-norm", "0", "-sigmaRobEstim", "true", "-sigmaAlphaEstim", "true", "-sigmaBetaEstim",
-             "true", "-nbItTrace", "8"}),
-       "f401d402fb7d3563468ae82e10fb6a5a"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(md5_of_run(dir, c.args, 1700000000), c.md5);
-  }
+  expect_bits(
+      "level_loop_padded_bits",
+      {"-dx", "60", "-dy", "60", "-ofx", "2", "-ofy", "1", "-Dx", "64", "-Dy", "64"},
+      {{"default", {}, "8312fc9b0232dfffc3b24122d818e15d"},
+       {"Leclerc, 4 levels, frame 0",
+        {"-norm", "0", "-normRegRob", "0", "-multiresol", "4", "-offEdeges", "0"},
+        "362b5d8dd1bb5d1f9e3d7618f29452ab"},
+       {"estimated",
+        {"-sigmaAlphaEstim", "true", "-sigmaBetaEstim", "true", "-nbItTrace", "8"},
+        "cd27798621916aa7a103085b355a4264"},
+       {"Leclerc data, estimated with its factor",
+        {"-norm", "0", "-sigmaRobEstim", "true", "-sigmaAlphaEstim", "true", "-sigmaBetaEstim",
+         "true", "-nbItTrace", "8"},
+        "f401d402fb7d3563468ae82e10fb6a5a"}});
 }
