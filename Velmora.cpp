@@ -69,9 +69,9 @@ void show_weights(const CImgList<double>& weights, const char* title) {
   weights.get_append('x').display(title);
 }
 
-// The refusals the options alone decide, after those of the command line
-// itself: a refused run prints nothing on standard output, not even the
-// single-level line of -UVinit.
+// The refusals that come before any input is read, after those of the
+// command line itself: a refused run prints nothing on standard output,
+// not even the single-level line of -UVinit.
 std::string refusal_before_input(const RunParameters& p) {
   if (p.display) {
     const std::string refused = display_refusal();

@@ -242,6 +242,15 @@ std::string memory_refusal(std::size_t needed, const MemoryLimits& m) {
   return "";
 }
 
+std::string memory_refusal_before_input(const RunParameters& p, const std::string& root) {
+  int W = 0, H = 0;
+  expand_dim(p.dxOrig, p.dyOrig, p.nb_resol, &W, &H);
+  const int before = set_trace_probe_threads(1);
+  const RunMemory m = run_memory(p, W, H);
+  set_trace_probe_threads(before);
+  return memory_refusal(bytes_of(m.heap + m.kept), memory_limits(1, root));
+}
+
 std::size_t plan_run_memory(const RunParameters& p, const std::string& root) {
   int W = 0, H = 0;
   expand_dim(p.dxOrig, p.dyOrig, p.nb_resol, &W, &H);

@@ -50,6 +50,12 @@ MemoryLimits memory_limits(int threads, const std::string& root = "/");
 // which gives the memory needed and the memory available (no line end).
 std::string memory_refusal(std::size_t needed, const MemoryLimits& limits);
 
+// "" when the run of p fits the limits (read under `root`) with its probe
+// solves on one thread, the least plan_run_memory can use; otherwise the
+// refusal plan_run_memory would give (no line end). The thread count set
+// by set_trace_probe_threads is left as it was.
+std::string memory_refusal_before_input(const RunParameters& p, const std::string& root = "/");
+
 // The check of run_setup. The peak resident bytes of the run of p, its
 // tile padded for p.nb_resol levels: the images of the pyramids and of the
 // finest level, its compressed-row system and ILU(0) factors, the CGS work

@@ -245,7 +245,9 @@ std::string check_before_input(const RunParameters& p) {
   if (!sizes.empty()) return sizes;
   // The Hessian's entry limit before the memory check: a tile beyond it
   // is refused whatever memory the machine has.
-  return check_hessian_entries(p);
+  const std::string entries = check_hessian_entries(p);
+  if (!entries.empty()) return entries;
+  return memory_refusal_before_input(p);
 }
 
 RunSetup run_setup(RunParameters& p, const RunDisplay& display) {

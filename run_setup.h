@@ -63,9 +63,11 @@ RunSetup run_setup(RunParameters& p, const RunDisplay& display);
 // one-line message (no line end).
 std::string check_run_sizes(const RunParameters& p);
 
-// The refusals of run_setup that the options alone decide, in its order:
-// check_run_sizes, then the finest-level Hessian's entry limit
-// (check_hessian_entries). "" or the first one-line message.
+// The refusals of run_setup that come before any input is read, in its
+// order: check_run_sizes, the finest-level Hessian's entry limit
+// (check_hessian_entries), then the memory the run needs with its probe
+// solves on one thread (memory_refusal_before_input). "" or the first
+// one-line message.
 std::string check_before_input(const RunParameters& p);
 
 // Refusals once the images are loaded: the tile (ofx, ofy, dxOrig x dyOrig)

@@ -504,7 +504,7 @@ double* four_traces(int taille, int nombre, double* val, int* row_ptr, int* col_
 
 }  // namespace
 
-void set_trace_probe_threads(int n) { g_threads_override.store(n > 0 ? n : 0); }
+int set_trace_probe_threads(int n) { return g_threads_override.exchange(n > 0 ? n : 0); }
 
 void set_trace_probe_batch(int n) { g_batch_override.store(n > 0 ? n : 0); }
 

@@ -49,7 +49,8 @@ template <typename T> struct CImgList;
 
 // Number of worker threads of the probe solves: n > 0 replaces the count
 // of CPUs the process may use (sched_getaffinity); n <= 0 restores it.
-void set_trace_probe_threads(int n);
+// Returns the replacement set before (0 for none), for a caller to restore.
+int set_trace_probe_threads(int n);
 
 // Probes one worker solves together: n > 0 replaces the size chosen from
 // the level's size (at most 4, within a memory budget for the probes in

@@ -361,11 +361,11 @@ TEST(EndToEnd, ConsoleOutlineWithInitialField) {
       << m.err;
 }
 
-// With -UVinit, a run refused for what its options alone decide (the tile
-// against -Dx x -Dy, the padded tile against the field, the Hessian's entry
-// limit, -display without a display) prints its refusal on standard error
-// and nothing on standard output, not even the single-level line; the list
-// file is never read.
+// With -UVinit, a run refused before it reads any input (the tile against
+// -Dx x -Dy, the padded tile against the field, the Hessian's entry limit,
+// -display without a display, the memory it needs) prints its refusal on
+// standard error and nothing on standard output, not even the single-level
+// line; the list file is never read.
 TEST(EndToEnd, RefusalsWithInitialFieldPrintNothingOnStandardOutput) {
   ScratchDir dir("e2e_field_refusals");
   const std::string list = dir / "never-read.list";
@@ -402,6 +402,19 @@ TEST(EndToEnd, RefusalsWithInitialFieldPrintNothingOnStandardOutput) {
     EXPECT_EQ(r.err, c.err);
     EXPECT_EQ(r.out, "");
   }
+#if !defined(__SANITIZE_ADDRESS__)  // it reserves more address space than the limit
+  // A 4096 x 4096 tile needs about 11 GiB: under an address-space limit of
+  // 1 GiB even the fewest probe threads do not fit.
+  const RunResult memory = run_command(
+      dir.path(), {"sh", "-c", "ulimit -v 1048576 && exec \"$0\" \"$@\"", VELMORA_PROGRAM,
+                   "-inPath", list, "-UVinit", "true", "-sigmaAlphaEstim", "true", "-dx", "4096",
+                   "-dy", "4096", "-Dx", "4096", "-Dy", "4096"});
+  EXPECT_EQ(memory.status, 1);
+  EXPECT_EQ(memory.err.rfind("Refused: the run needs about ", 0), 0u) << memory.err;
+  EXPECT_NE(memory.err.find("under the address-space limit of 1.0 GiB."), std::string::npos)
+      << memory.err;
+  EXPECT_EQ(memory.out, "");
+#endif
 }
 
 // Output names are built for any prefix length (no fixed name buffer).

@@ -14,6 +14,7 @@
 
 #include "run_memory.h"
 #include "run_parameters.h"
+#include "support/literal_regex.h"
 #include "support/program_run.h"
 #include "support/texture_pair.h"
 #include "trace_estimators.h"
@@ -466,6 +467,43 @@ TEST(RunMemoryDeathTest, FewerThreadsUnderTheCgroupLimitCountTheirSampleImages) 
   fake.limit("box", "memory.max", std::to_string(three - 1));
   EXPECT_EXIT(plan_six_traces_under(fake.root()), ::testing::ExitedWithCode(0),
               "The probe solves use 2 of 8 threads(.|\n)*threads now 2\n");
+}
+
+// The check made before any input is read refuses what the plan would
+// refuse with one probe thread, and only that: under a control group's
+// limit of exactly the one-thread figure it passes, one byte less it gives
+// the plan's refusal. The thread count set before is left as it was.
+[[noreturn]] void plan_estimated_under(const std::string& root) {
+  RunParameters p = tile_of(1024);
+  p.sigmaAlphaEstim = p.sigmaBetaEstim = true;
+  plan_run_memory(p, root);
+  std::exit(0);
+}
+
+TEST(RunMemoryDeathTest, CheckBeforeInputIsThePlansOneThreadCheck) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  RunParameters p = tile_of(1024);
+  p.sigmaAlphaEstim = p.sigmaBetaEstim = true;
+  set_trace_probe_threads(1);
+  const std::size_t one = planned_bytes(p, 1024);
+  set_trace_probe_threads(5);
+  FakeCgroups fake("cgroup_before_input");
+  fake.cgroup_lines("0::/box\n");
+  fake.limit("box", "memory.max", std::to_string(one));
+  EXPECT_EQ(memory_refusal_before_input(p, fake.root()), "");
+  EXPECT_EQ(trace_probe_threads(p.nbIt), 5);
+  fake.limit("box", "memory.max", std::to_string(one - 1));
+  const std::string refusal = memory_refusal_before_input(p, fake.root());
+  EXPECT_NE(refusal.find("memory limit of its control group"), std::string::npos) << refusal;
+  EXPECT_EQ(trace_probe_threads(p.nbIt), 5);
+  set_trace_probe_threads(0);
+  // The same refusal but for the scratch folder, which the death test's
+  // child makes anew.
+  const std::size_t at = refusal.find(fake.root());
+  ASSERT_NE(at, std::string::npos) << refusal;
+  EXPECT_EXIT(plan_estimated_under(fake.root()), ::testing::ExitedWithCode(1),
+              "^" + literal_regex(refusal.substr(0, at)) + ".*" +
+                  literal_regex(refusal.substr(at + fake.root().size())) + "\n");
 }
 
 // The program refuses such a run before it reads its list file and before

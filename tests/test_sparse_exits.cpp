@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "comprow_double.h"
+#include "literal_regex.h"
 #include "ilupre_double.h"
 #include "mvblasd.h"
 #include "mvvd.h"
@@ -32,16 +33,6 @@ extern "C" const char* __asan_default_options() {
 namespace {
 
 enum class Stream { Out, Err };
-
-// Regular expression matching the text literally.
-std::string literal(const std::string& text) {
-  std::string re;
-  for (char ch : text) {
-    if (std::string("\\^$.|?*+()[]{}").find(ch) != std::string::npos) re += '\\';
-    re += ch;
-  }
-  return re;
-}
 
 // Runs f with only the named stream reaching the death test's capture (the
 // other goes to /dev/null), so the expected text proves the stream.
@@ -276,7 +267,8 @@ class SparseExitsDeathTest : public ::testing::TestWithParam<ExitCase> {};
 TEST_P(SparseExitsDeathTest, MessageStreamAndStatus) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   const ExitCase& c = GetParam();
-  EXPECT_EXIT(onlyStream(c.stream, c.run), ::testing::ExitedWithCode(1), literal(c.message));
+  EXPECT_EXIT(onlyStream(c.stream, c.run), ::testing::ExitedWithCode(1),
+              velmora_test::literal_regex(c.message));
 }
 
 std::string caseName(const ::testing::TestParamInfo<ExitCase>& info) {
