@@ -53,8 +53,8 @@ struct RunParameters {
 // for a level count of 2 to 7, a count outside 1..7 being kept for the
 // check, dxOrig/dyOrig, the robust factors) and checks the command line
 // with check_arguments, the values with check_run_parameters and then, when
-// given, with more_checks (the caller's checks of what the options alone
-// decide; "" or the one-line refusal). A refused command line ends the
+// given, with more_checks (the caller's checks that need no input, such as
+// the display, the sizes and the memory; "" or the one-line refusal). A refused command line ends the
 // program with one line on standard error and exit status 1, before any
 // file is opened, and prints nothing on standard output; an accepted one
 // with the single-level rule prints its line there. argv[0] gives the

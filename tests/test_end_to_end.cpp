@@ -403,8 +403,8 @@ TEST(EndToEnd, RefusalsWithInitialFieldPrintNothingOnStandardOutput) {
     EXPECT_EQ(r.out, "");
   }
 #if !defined(__SANITIZE_ADDRESS__)  // it reserves more address space than the limit
-  // A 4096 x 4096 tile needs about 11 GiB: under an address-space limit of
-  // 1 GiB even the fewest probe threads do not fit.
+  // An estimated 4096 x 4096 tile needs about 12 GiB: under an address-space
+  // limit of 1 GiB even the fewest probe threads do not fit.
   const RunResult memory = run_command(
       dir.path(), {"sh", "-c", "ulimit -v 1048576 && exec \"$0\" \"$@\"", VELMORA_PROGRAM,
                    "-inPath", list, "-UVinit", "true", "-sigmaAlphaEstim", "true", "-dx", "4096",
